@@ -1,0 +1,176 @@
+// Type values: construction, iterative release, display form, digest, equality
+// and the hash stream.
+//
+// Every walk over a tree uses an explicit stack so that depth costs heap, not
+// C stack. The digest of a node is kept once computed; an application's digest
+// needs its children's, so the walk is post-order and skips kept subtrees.
+#include "type.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "siphash.hpp"
+
+namespace velarto::core {
+
+TypeRef TypeRef::variable(std::string name) { return TypeRef(new TypeNode(std::move(name))); }
+
+TypeRef TypeRef::application(TypeRef left, TypeRef right) {
+    return TypeRef(new TypeNode(std::move(left), std::move(right)));
+}
+
+void TypeRef::retain() const {
+    if (node_) ++node_->refs_;
+}
+
+void TypeRef::release() noexcept {
+    TypeNode* node = std::exchange(node_, nullptr);
+    if (!node || --node->refs_ != 0) return;
+    // The last reference: free the tree without recursing, detaching children
+    // before each delete so that ~TypeNode never releases a subtree itself.
+    std::vector<TypeNode*> doomed{node};
+    while (!doomed.empty()) {
+        TypeNode* current = doomed.back();
+        doomed.pop_back();
+        for (TypeRef* child : {&current->left_, &current->right_}) {
+            TypeNode* raw = std::exchange(child->node_, nullptr);
+            if (raw && --raw->refs_ == 0) doomed.push_back(raw);
+        }
+        delete current;
+    }
+}
+
+void append_display(std::string& out, const TypeNode& type) {
+    // Pending work: a node to print, or a literal text (" -> " or ")").
+    struct Item { const TypeNode* node; const char* text; };
+    std::vector<Item> stack{{&type, nullptr}};
+    while (!stack.empty()) {
+        Item item = stack.back();
+        stack.pop_back();
+        if (item.text) {
+            out += item.text;
+        } else if (item.node->is_variable()) {
+            out += item.node->name();
+        } else {
+            out += '(';
+            stack.push_back({nullptr, ")"});
+            stack.push_back({item.node->right().get(), nullptr});
+            stack.push_back({nullptr, " -> "});
+            stack.push_back({item.node->left().get(), nullptr});
+        }
+    }
+}
+
+std::string display(const TypeNode& type) {
+    std::string out;
+    append_display(out, type);
+    return out;
+}
+
+namespace {
+
+void compute_digest(const TypeNode& node, Digest& out) {
+    Sha256 hasher;
+    if (node.is_variable()) {
+        hasher.update("var:", 4);
+        hasher.update(node.name());
+    } else {
+        char text[133];
+        std::memcpy(text, "app:", 4);
+        digest_to_hex(node.left()->digest(), text + 4);
+        text[68] = ':';
+        digest_to_hex(node.right()->digest(), text + 69);
+        hasher.update(text, sizeof text);
+    }
+    out = hasher.finish();
+}
+
+} // namespace
+
+const Digest& TypeNode::digest() const {
+    if (has_digest_) return digest_;
+    // Post-order over the subtrees that have no digest yet; a node is digested
+    // once both children are.
+    std::vector<const TypeNode*> stack{this};
+    while (!stack.empty()) {
+        const TypeNode* node = stack.back();
+        if (node->has_digest_) {
+            stack.pop_back();
+            continue;
+        }
+        if (node->is_application()) {
+            const TypeNode* left = node->left_.get();
+            const TypeNode* right = node->right_.get();
+            if (!left->has_digest_ || !right->has_digest_) {
+                if (!right->has_digest_) stack.push_back(right);
+                if (!left->has_digest_) stack.push_back(left);
+                continue;
+            }
+        }
+        compute_digest(*node, node->digest_);
+        node->has_digest_ = true;
+        stack.pop_back();
+    }
+    return digest_;
+}
+
+std::string type_uid(const TypeNode& type) { return digest_to_hex(type.digest()); }
+
+bool equal(const TypeNode& a, const TypeNode& b) {
+    std::vector<std::pair<const TypeNode*, const TypeNode*>> stack{{&a, &b}};
+    while (!stack.empty()) {
+        auto [x, y] = stack.back();
+        stack.pop_back();
+        if (x == y) continue;
+        if (x->tag() != y->tag()) return false;
+        // Different kept digests prove a structural difference; equal ones are
+        // not trusted, so the answer stays exact.
+        if (x->has_digest() && y->has_digest() && x->digest() != y->digest()) return false;
+        if (x->is_variable()) {
+            if (x->name() != y->name()) return false;
+            continue;
+        }
+        stack.push_back({x->right().get(), y->right().get()});
+        stack.push_back({x->left().get(), y->left().get()});
+    }
+    return true;
+}
+
+void feed_stream(SipHash13& sink, const TypeNode& type) {
+    static constexpr unsigned char variable_end[5] = {0xFF, 0, 0, 0, 0};
+    static constexpr unsigned char application_end[4] = {0, 0, 0, 0};
+    // nullptr on the stack stands for the four zero bytes closing an application.
+    std::vector<const TypeNode*> stack{&type};
+    while (!stack.empty()) {
+        const TypeNode* node = stack.back();
+        stack.pop_back();
+        if (!node) {
+            sink.update(application_end, sizeof application_end);
+            continue;
+        }
+        sink.update_u32_le(static_cast<std::uint32_t>(node->tag()));
+        if (node->is_variable()) {
+            sink.update(node->name());
+            sink.update(variable_end, sizeof variable_end);
+        } else {
+            stack.push_back(nullptr);
+            stack.push_back(node->right().get());
+            stack.push_back(node->left().get());
+        }
+    }
+}
+
+std::uint64_t type_object_hash(const TypeNode& type) {
+    SipHash13 hasher;
+    if (type.is_variable()) {
+        static constexpr unsigned char end = 0xFF;
+        hasher.update(type.name());
+        hasher.update(&end, 1);
+    } else {
+        feed_stream(hasher, *type.left());
+        feed_stream(hasher, *type.right());
+    }
+    return hasher.finish();
+}
+
+} // namespace velarto::core

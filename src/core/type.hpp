@@ -1,0 +1,103 @@
+// The type value: a variable (a name) or an application (left -> right).
+//
+// A `TypeNode` is immutable once built and shared through `TypeRef`, an
+// intrusive, non-atomic reference count (every access holds the interpreter
+// lock). Because the value never changes, its SHA-256 digest may be computed
+// once and kept inside the node; nobody can tell, and every uid derived from
+// it becomes cheap.
+//
+// Trees can be arbitrarily deep (a loop of a million nested applications), so
+// no function here recurses on depth: traversals use explicit stacks, and the
+// last reference to a tree frees it iteratively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "sha256.hpp"
+
+namespace velarto::core {
+
+enum class TypeTag : std::uint32_t { Variable = 0, Application = 1 };
+
+class TypeNode;
+
+class TypeRef {
+public:
+    TypeRef() = default;
+    TypeRef(const TypeRef& other) : node_(other.node_) { retain(); }
+    TypeRef(TypeRef&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
+    TypeRef& operator=(TypeRef other) noexcept {
+        std::swap(node_, other.node_);
+        return *this;
+    }
+    ~TypeRef() { release(); }
+
+    static TypeRef variable(std::string name);
+    static TypeRef application(TypeRef left, TypeRef right);
+
+    explicit operator bool() const { return node_ != nullptr; }
+    const TypeNode& operator*() const { return *node_; }
+    const TypeNode* operator->() const { return node_; }
+    const TypeNode* get() const { return node_; }
+
+private:
+    explicit TypeRef(TypeNode* adopted) : node_(adopted) {}
+    void retain() const;
+    void release() noexcept;
+
+    TypeNode* node_ = nullptr;
+    friend class TypeNode;
+};
+
+class TypeNode {
+public:
+    TypeTag tag() const { return tag_; }
+    bool is_variable() const { return tag_ == TypeTag::Variable; }
+    bool is_application() const { return tag_ == TypeTag::Application; }
+    const std::string& name() const { return name_; }  // variables only
+    const TypeRef& left() const { return left_; }       // applications only
+    const TypeRef& right() const { return right_; }     // applications only
+
+    // SHA-256 digest of the uid text ("var:" + name, or "app:" + uid(left) +
+    // ":" + uid(right)); computed on first use, iteratively, then kept.
+    const Digest& digest() const;
+    bool has_digest() const { return has_digest_; }
+
+private:
+    explicit TypeNode(std::string name) : tag_(TypeTag::Variable), name_(std::move(name)) {}
+    TypeNode(TypeRef left, TypeRef right)
+        : tag_(TypeTag::Application), left_(std::move(left)), right_(std::move(right)) {}
+
+    mutable std::uint32_t refs_ = 1;
+    TypeTag tag_;
+    mutable bool has_digest_ = false;
+    mutable Digest digest_{};
+    std::string name_;
+    TypeRef left_, right_;
+
+    friend class TypeRef;
+};
+
+// The display form: a variable's name; "(" left " -> " right ")" for an application.
+std::string display(const TypeNode& type);
+void append_display(std::string& out, const TypeNode& type);
+
+// The uid as 64 hex digits.
+std::string type_uid(const TypeNode& type);
+
+// Structural equality; the same shared node is equal at once.
+bool equal(const TypeNode& a, const TypeNode& b);
+
+// The byte stream S(t) that the Python hashes are computed over, fed to `sink`
+// (which has `update(const void*, size_t)` and `update_u32_le(uint32_t)`).
+class SipHash13;
+void feed_stream(SipHash13& sink, const TypeNode& type);
+
+// Python hash of a type object: SipHash-1-3 of the name + 0xFF for a variable,
+// of S(left) + S(right) for an application. Returned as the raw 64 bits.
+std::uint64_t type_object_hash(const TypeNode& type);
+
+} // namespace velarto::core
