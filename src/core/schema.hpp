@@ -65,6 +65,8 @@ public:
     std::size_t size() const { return nodes_.size(); }
 
 private:
+    CompiledSchema() = default;  // only compile() makes one, so node 0 always exists
+
     enum class Op : std::uint8_t {
         Always,       // fits every type
         Never,        // fits no type

@@ -178,10 +178,30 @@ Digest Sha256::finish() {
     return out;
 }
 
+// The one-shot form skips the streaming buffer: whole blocks are hashed in
+// place and the tail is padded in a zeroed local pair of blocks, which is
+// what keeps short inputs (a uid's few bytes) cheap.
 Digest sha256(std::string_view bytes) {
-    Sha256 hasher;
-    hasher.update(bytes.data(), bytes.size());
-    return hasher.finish();
+    BlockFunction blocks = active_blocks();
+    std::array<std::uint32_t, 8> state = kInitialState;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::size_t whole = bytes.size() / 64;
+    if (whole != 0)
+        blocks(state.data(), p, whole);
+    const std::size_t tail = bytes.size() - whole * 64;
+    alignas(16) std::uint8_t last[128] = {};
+    if (tail != 0)
+        std::memcpy(last, p + whole * 64, tail);
+    last[tail] = 0x80;
+    const std::size_t count = tail < 56 ? 1 : 2;
+    const std::uint64_t bits = std::uint64_t{bytes.size()} * 8;
+    store_be32(last + count * 64 - 8, static_cast<std::uint32_t>(bits >> 32));
+    store_be32(last + count * 64 - 4, static_cast<std::uint32_t>(bits));
+    blocks(state.data(), last, count);
+    Digest out;
+    for (int i = 0; i < 8; ++i)
+        store_be32(out.data() + 4 * i, state[i]);
+    return out;
 }
 
 void digest_to_hex(const Digest& digest, char out[64]) {

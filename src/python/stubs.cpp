@@ -31,22 +31,6 @@ PyTypeObject* make_stub(const char* name, const char* doc) {
 
 } // namespace
 
-PyTypeObject* create_type_schema_type() {
-    return make_stub("TypeSchema", "TypeSchema(pattern)\n--\n\nRepresents a regex-like pattern for matching types.");
-}
-PyTypeObject* create_node_pattern_type() {
-    return make_stub("NodePattern",
-                     "NodePattern(variable=None, type=..., type_schema=None, properties=None)\n--\n\n"
-                     "Represents a node pattern in a Cypher-like query.");
-}
-PyTypeObject* create_edge_pattern_type() {
-    return make_stub("EdgePattern",
-                     "EdgePattern(variable=None, term=None, term_type_schema=None, properties=None, "
-                     "direction=...)\n--\n\nRepresents an edge pattern in a Cypher-like query.");
-}
-PyTypeObject* create_path_pattern_type() {
-    return make_stub("PathPattern", "PathPattern(pattern=None)\n--\n\nRepresents a path pattern in a Cypher-like query.");
-}
 PyTypeObject* create_query_type() {
     return make_stub("Query", "Query(graph)\n--\n\nCypher-like query builder for the graph.");
 }

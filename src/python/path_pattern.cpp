@@ -1,0 +1,165 @@
+// PathPattern: construction from a pattern string, the chaining methods that
+// change the receiver and return a copy, and fresh copies on every read.
+#include "path_pattern.hpp"
+
+#include <string>
+
+#include "args.hpp"
+#include "classes.hpp"
+#include "core/pattern_parser.hpp"
+#include "errors.hpp"
+
+namespace velarto::py {
+
+namespace {
+
+void from_parsed(const core::ParsedElement& parsed, std::optional<std::string>& variable,
+                 std::optional<Schema>& schema) {
+    variable = parsed.variable;
+    if (parsed.schema) schema = Schema::compile(*parsed.schema);
+}
+
+} // namespace
+
+bool parse_path(PyObject* text, PathPatternValue& out) {
+    std::string utf8;
+    if (!to_utf8(text, utf8)) return false;
+    core::Result<core::ParsedPath> parsed = core::parse_path_pattern(utf8);
+    if (!parsed) return raise(parsed.error()), false;
+    for (const core::ParsedElement& node : parsed.value().nodes) {
+        NodePatternValue pattern;
+        from_parsed(node, pattern.variable, pattern.type_schema);
+        out.nodes.push_back(std::move(pattern));
+    }
+    for (const core::ParsedEdge& edge : parsed.value().edges) {
+        EdgePatternValue pattern;
+        from_parsed(edge, pattern.variable, pattern.term_type_schema);
+        pattern.direction = edge.direction;
+        out.edges.push_back(std::move(pattern));
+    }
+    return true;
+}
+
+namespace {
+
+PathPatternValue& path_of(PyObject* self) { return as<PathPatternObject>(self)->value; }
+
+PyObject* path_to_python(const PathPatternValue& path) {
+    return reinterpret_cast<PyObject*>(new_object<PathPatternObject>(PathPatternType, path));
+}
+
+const Signature kPathNew{"PathPattern", {"pattern"}, 1, 0};
+
+PyObject* path_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    Bound bound;
+    if (!bind(kPathNew, args, kwargs, bound)) return nullptr;
+    PathPatternValue path;
+    if (!absent(bound[0])) {
+        if (!PyUnicode_Check(bound[0])) return argument_error(kPathNew, 0, "str or None", bound[0]), nullptr;
+        if (!parse_path(bound[0], path)) return nullptr;
+    }
+    return reinterpret_cast<PyObject*>(new_object<PathPatternObject>(type, std::move(path)));
+}
+
+const Signature kParse{"parse", {"pattern"}, 1, 1};
+
+PyObject* path_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Bound bound;
+    if (!bind(kParse, args, nargs, kwnames, bound) || !require_str(kParse, 0, bound[0])) return nullptr;
+    PathPatternValue path;
+    if (!parse_path(bound[0], path)) return nullptr;
+    return path_to_python(path);
+}
+
+const Signature kAddNode{"add_node", {"pattern"}, 1, 1};
+const Signature kAddEdge{"add_edge", {"pattern"}, 1, 1};
+
+PyObject* path_add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Bound bound;
+    if (!bind(kAddNode, args, nargs, kwnames, bound)) return nullptr;
+    if (Py_TYPE(bound[0]) != NodePatternType) return argument_error(kAddNode, 0, "NodePattern", bound[0]), nullptr;
+    path_of(self).nodes.push_back(as<NodePatternObject>(bound[0])->value);
+    return path_to_python(path_of(self));
+}
+
+PyObject* path_add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Bound bound;
+    if (!bind(kAddEdge, args, nargs, kwnames, bound)) return nullptr;
+    if (Py_TYPE(bound[0]) != EdgePatternType) return argument_error(kAddEdge, 0, "EdgePattern", bound[0]), nullptr;
+    path_of(self).edges.push_back(as<EdgePatternObject>(bound[0])->value);
+    return path_to_python(path_of(self));
+}
+
+template <class Value, PyObject* (*Wrap)(const Value&)>
+PyObject* list_of(const std::vector<Value>& patterns) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(patterns.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        PyObject* item = Wrap(patterns[i]);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+PyObject* path_get_nodes(PyObject* self, void*) {
+    return list_of<NodePatternValue, node_pattern_to_python>(path_of(self).nodes);
+}
+
+PyObject* path_get_edges(PyObject* self, void*) {
+    return list_of<EdgePatternValue, edge_pattern_to_python>(path_of(self).edges);
+}
+
+PyObject* path_repr(PyObject* self) {
+    return PyUnicode_FromFormat("PathPattern(%zu nodes, %zu edges)", path_of(self).nodes.size(),
+                                path_of(self).edges.size());
+}
+
+#define FASTCALL(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
+
+PyMethodDef path_methods[] = {
+    {"add_node", FASTCALL(path_add_node), METH_FASTCALL | METH_KEYWORDS,
+     "add_node($self, pattern)\n--\n\nAppends a copy of a node pattern to this path and returns a "
+     "copy of the path.\n\n# Returns\n\nA new `PathPattern` holding the path after the append"},
+    {"add_edge", FASTCALL(path_add_edge), METH_FASTCALL | METH_KEYWORDS,
+     "add_edge($self, pattern)\n--\n\nAppends a copy of an edge pattern to this path and returns a "
+     "copy of the path.\n\n# Returns\n\nA new `PathPattern` holding the path after the append"},
+    {"parse", FASTCALL(path_parse), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "parse(pattern)\n--\n\nParses a pattern string such as `(a:A)-[r]->(b:B)`.\n\n"
+     "# Returns\n\nA new `PathPattern`; a malformed string raises `ValueError`"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef path_getset[] = {
+    {"nodes", path_get_nodes, nullptr, "Copies of the node patterns, in order.", nullptr},
+    {"edges", path_get_edges, nullptr, "Copies of the edge patterns, in order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const char kPathDoc[] =
+    "PathPattern(pattern=None)\n--\n\n"
+    "Represents a path pattern in a Cypher-like query.\n\n"
+    "A path is a sequence of node patterns and edge patterns, parsed from a string such as "
+    "`(a:Person)-[r:knows]->(b:Person)` or built with `add_node` and `add_edge`. The text after a "
+    "colon is a type-schema text: `:Person` becomes `$Person$`.\n\n"
+    "# Example\n\n"
+    "```python\npath = velarto.PathPattern(\"(a:A)-[r]->(b:B)\")\nprint(path)  # PathPattern(2 nodes, 1 edges)\n```\n\n"
+    "# Fields\n\n- `nodes`: the node patterns\n- `edges`: the edge patterns";
+
+} // namespace
+
+PyTypeObject* create_path_pattern_type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(path_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<PathPatternObject>)},
+        {Py_tp_repr, reinterpret_cast<void*>(path_repr)},
+        {Py_tp_methods, path_methods},
+        {Py_tp_getset, path_getset},
+        {Py_tp_doc, const_cast<char*>(kPathDoc)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {"PathPattern", sizeof(PathPatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    return make_class(spec, kPathDoc);
+}
+
+} // namespace velarto::py
