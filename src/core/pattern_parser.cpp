@@ -72,7 +72,7 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
     for (char32_t c : t) {
         switch (c) {
         case U' ': case U'\t': case U'\n': case U'\r':
-            if (parens != 0) node += c;
+            if (parens > 0) node += c;
             else if (brackets > 0) edge += c;
             break;
         case U'(':
@@ -103,7 +103,7 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
             else edge += c;
             break;
         case U'[': case U']':
-            if (parens != 0) {
+            if (parens > 0) {
                 node += c;
             } else {
                 edge += c;

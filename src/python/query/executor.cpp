@@ -1,0 +1,96 @@
+// The driver of a run, and the match step.
+//
+// A run walks a snapshot of the operation list from the first operation and
+// dispatches each one; the binding table is not reset, so bindings left by
+// earlier runs stay and each step replaces or appends per variable. The
+// first failing step ends the run with its exception; what happened before
+// stays, in the graph and in the bindings.
+#include <type_traits>
+
+#include "query/path_matcher.hpp"
+#include "query/query_state.hpp"
+#include "query/row_operations.hpp"
+
+namespace velarto::py::query {
+
+DictWatch::DictWatch(PyObject* dict)
+    : dict_(dict),
+      size_(PyDict_GET_SIZE(dict)),
+      version_(reinterpret_cast<PyDictObject*>(dict)->ma_version_tag) {}
+
+bool DictWatch::unchanged() const {
+    if (PyDict_GET_SIZE(dict_) == size_ &&
+        reinterpret_cast<PyDictObject*>(dict_)->ma_version_tag == version_) {
+        return true;
+    }
+    PyErr_SetString(PyExc_RuntimeError, "dictionary changed during iteration");
+    return false;
+}
+
+namespace {
+
+bool match_node(QueryState& state, NodePatternValue& pattern) {
+    ResultList found;
+    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node) {
+        found.emplace_back(node);
+        return true;
+    });
+    if (!ok) return false;
+    if (pattern.variable) state.writable_bindings().replace(*pattern.variable, std::move(found));
+    return true;
+}
+
+} // namespace
+
+bool run_match(QueryState& state, const MatchOp& match) {
+    // Steps work on copies of the patterns: a pattern compiles its schema on
+    // first use, and the operation list is shared between query copies.
+    if (auto* node = std::get_if<NodeForm>(&match.form)) {
+        NodePatternValue pattern = node->pattern;
+        return match_node(state, pattern);
+    }
+    if (auto* edge = std::get_if<EdgeForm>(&match.form)) {
+        PathPatternValue path;
+        path.nodes.resize(2);
+        path.nodes[0].variable = edge->start;
+        path.nodes[1].variable = edge->end;
+        path.edges.push_back(edge->pattern);
+        path.edges[0].direction = "forward";
+        return match_chains(state, path);
+    }
+    PathPatternValue path = std::get<PathForm>(match.form).path;
+    if (path.nodes.size() == 1 && path.edges.empty()) return match_node(state, path.nodes[0]);
+    if (path.edges.empty()) {
+        // Nodes side by side: each node pattern is its own node match.
+        for (NodePatternValue& pattern : path.nodes) {
+            if (!match_node(state, pattern)) return false;
+        }
+        return true;
+    }
+    if (path.edges.size() + 1 == path.nodes.size()) return match_chains(state, path);
+    return true; // no other shape of path has a meaning: nothing is scanned or bound
+}
+
+bool execute_operations(QueryState& state) {
+    // The list is persistent: holding a copy keeps every operation alive even
+    // if Python code run by a step appends to this query's list.
+    OperationList snapshot = state.operations;
+    RowOperations rows(state);
+    for (const Operation* operation : snapshot.in_order()) {
+        bool ok = std::visit(
+            [&](const auto& op) -> bool {
+                using Op = std::decay_t<decltype(op)>;
+                if constexpr (std::is_same_v<Op, MatchOp>) return run_match(state, op);
+                else if constexpr (std::is_same_v<Op, CreateOp>) return run_create(state, op);
+                else if constexpr (std::is_same_v<Op, MergeOp>) return run_merge(state, op);
+                else if constexpr (std::is_same_v<Op, SetOp>) return run_set(state, op);
+                else if constexpr (std::is_same_v<Op, DeleteOp>) return run_delete(state, op);
+                else return rows.apply(op);
+            },
+            *operation);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+} // namespace velarto::py::query

@@ -1,0 +1,41 @@
+// The scan of node candidates shared by the match and merge steps.
+#pragma once
+
+#include "query/query_state.hpp"
+
+namespace velarto::py::query {
+
+template <class Visit>
+bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& visit) {
+    auto test = [&](const NodeValue& node, bool& stop) {
+        MatchResult result = node_matches(pattern, node);
+        if (result == MatchResult::Error) return false;
+        if (result == MatchResult::Match && !visit(node)) stop = true;
+        return true;
+    };
+    bool stop = false;
+    if (pattern.type_obj) {
+        std::vector<NodeValue> candidates; // copies: Python code may change the dict
+        if (!get_nodes_by_type(nodes, *pattern.type_obj, candidates)) return false;
+        for (const NodeValue& node : candidates) {
+            if (!test(node, stop)) return false;
+            if (stop) break;
+        }
+        return true;
+    }
+    Ref held = Ref::borrow(nodes);
+    DictWatch watch(nodes);
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(nodes, &position, &key, &value)) {
+        const NodeValue* stored = node_value(value);
+        if (!stored) return false;
+        NodeValue node = *stored; // held across the test
+        if (!test(node, stop)) return false;
+        if (stop) break;
+        if (!watch.unchanged()) return false;
+    }
+    return true;
+}
+
+} // namespace velarto::py::query

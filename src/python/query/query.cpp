@@ -1,0 +1,472 @@
+// The Query class: builder methods that record operations, and the run
+// triggers (`execute`, `return_`, `return_distinct`, `return_count`).
+//
+// Every builder call binds and converts its arguments, takes exclusive access
+// to the query, builds one operation (or none, where no argument selects a
+// form), appends it to the receiver's own list, and returns a new Query that
+// is a copy of the receiver. Appending is O(1) (the list is persistent), so
+// chains of builder calls stay linear.
+#include "query/query.hpp"
+
+#include <string>
+#include <vector>
+
+#include "args.hpp"
+#include "classes.hpp"
+#include "errors.hpp"
+#include "path_pattern.hpp"
+#include "query/projection.hpp"
+#include "query/query_state.hpp"
+#include "query/where_parser.hpp"
+
+namespace velarto::py {
+
+using query::QueryObject;
+using query::QueryState;
+
+PyObject* new_query(const GraphDicts& graph) {
+    QueryState state;
+    state.graph = graph;
+    return reinterpret_cast<PyObject*>(new_object<QueryObject>(QueryType, std::move(state)));
+}
+
+namespace {
+
+QueryState& state_of(PyObject* self) { return as<QueryObject>(self)->value; }
+
+// Exclusive access to a query for the length of one call.
+class Entry {
+public:
+    explicit Entry(QueryState& state) : state_(state), entered_(!state.busy) {
+        if (entered_) {
+            state.busy = true;
+        } else {
+            PyErr_SetString(PyExc_RuntimeError,
+                            "Query is already in use: a call on this query is still running");
+        }
+    }
+    ~Entry() {
+        if (entered_) state_.busy = false;
+    }
+    explicit operator bool() const { return entered_; }
+
+private:
+    QueryState& state_;
+    bool entered_;
+};
+
+PyObject* copy_of(const QueryState& state) {
+    QueryState copy;
+    copy.graph = state.graph;
+    copy.bindings = state.bindings; // copied on write
+    copy.operations = state.operations;
+    return reinterpret_cast<PyObject*>(new_object<QueryObject>(QueryType, std::move(copy)));
+}
+
+// Appends `operation` (if any) and returns the copy.
+PyObject* finish_builder(QueryState& state, std::optional<query::Operation> operation) {
+    if (operation) state.operations.append(std::move(*operation));
+    return copy_of(state);
+}
+
+bool str_or_none(const Signature& signature, int index, PyObject* value) {
+    return absent(value) || PyUnicode_Check(value) || argument_error(signature, index, "str or None", value);
+}
+
+bool dict_or_none(const Signature& signature, int index, PyObject* value) {
+    return absent(value) || PyDict_Check(value) || argument_error(signature, index, "dict or None", value);
+}
+
+bool optional_text(PyObject* value, std::optional<std::string>& out) {
+    if (absent(value)) return true;
+    std::string text;
+    if (!to_utf8(value, text)) return false;
+    out = std::move(text);
+    return true;
+}
+
+// A variable name for create and merge in edge form.
+bool extract_var(PyObject* value, std::optional<std::string>& out) {
+    if (absent(value)) return raise(core::VelartoError::invalid_query("Variable name required")), false;
+    if (!PyUnicode_Check(value)) {
+        return raise(core::VelartoError::invalid_query("Expected string variable name", "variable extraction")),
+               false;
+    }
+    return optional_text(value, out);
+}
+
+// A variable name for match in edge form: anything but a str is no name.
+bool extract_var_or_none(PyObject* value, std::optional<std::string>& out) {
+    if (absent(value) || !PyUnicode_Check(value)) return true;
+    return optional_text(value, out);
+}
+
+bool text_list(const Signature& signature, PyObject* const* items, Py_ssize_t count, std::vector<std::string>& out) {
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (!PyUnicode_Check(items[i])) return argument_error(signature, -1, "str", items[i]);
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        std::string text;
+        if (!to_utf8(items[i], text)) return false;
+        out.push_back(std::move(text));
+    }
+    return true;
+}
+
+#define METHOD_ARGS PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
+
+// --- match, create, merge ----------------------------------------------------------
+
+enum MatchParam { M_PATTERN, M_NODE, M_EDGE, M_START, M_END, M_TYPE, M_TYPE_SCHEMA, M_TERM, M_TERM_SCHEMA, M_PROPERTIES };
+const Signature kMatch{"match",
+                       {"pattern", "node", "edge", "start", "end", "type", "type_schema", "term",
+                        "term_type_schema", "properties"},
+                       1, 0};
+
+PyObject* query_match(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kMatch, args, nargs, kwnames, a)) return nullptr;
+    for (int i : {M_PATTERN, M_NODE, M_EDGE}) {
+        if (!str_or_none(kMatch, i, a[i])) return nullptr;
+    }
+    if (!dict_or_none(kMatch, M_PROPERTIES, a[M_PROPERTIES])) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    std::optional<query::Operation> operation;
+    if (!absent(a[M_PATTERN])) {
+        query::PathForm form;
+        if (!parse_path(a[M_PATTERN], form.path)) return nullptr;
+        operation = query::MatchOp{std::move(form)};
+    } else if (!absent(a[M_NODE])) {
+        query::NodeForm form;
+        if (!build_node_pattern(a[M_NODE], a[M_TYPE], a[M_TYPE_SCHEMA], a[M_PROPERTIES], form.pattern, "NodePattern")) {
+            return nullptr;
+        }
+        operation = query::MatchOp{std::move(form)};
+    } else if (!absent(a[M_EDGE])) {
+        query::EdgeForm form;
+        if (!build_edge_pattern(a[M_EDGE], a[M_TERM], a[M_TERM_SCHEMA], a[M_PROPERTIES], nullptr, form.pattern,
+                                "EdgePattern") ||
+            !extract_var_or_none(a[M_START], form.start) || !extract_var_or_none(a[M_END], form.end)) {
+            return nullptr;
+        }
+        operation = query::MatchOp{std::move(form)};
+    }
+    return finish_builder(state, std::move(operation));
+}
+
+enum CreateParam { C_PATTERN, C_NODE, C_EDGE, C_TYPE, C_TERM, C_START, C_END, C_PROPERTIES };
+const Signature kCreate{"create", {"pattern", "node", "edge", "type", "term", "start", "end", "properties"}, 1, 0};
+
+PyObject* query_create(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kCreate, args, nargs, kwnames, a)) return nullptr;
+    for (int i : {C_PATTERN, C_NODE, C_EDGE}) {
+        if (!str_or_none(kCreate, i, a[i])) return nullptr;
+    }
+    if (!dict_or_none(kCreate, C_PROPERTIES, a[C_PROPERTIES])) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    std::optional<query::Operation> operation;
+    if (!absent(a[C_PATTERN])) {
+        query::PathForm form;
+        if (!parse_path(a[C_PATTERN], form.path)) return nullptr;
+        operation = query::CreateOp{std::move(form)};
+    } else if (!absent(a[C_NODE])) {
+        query::NodeForm form;
+        if (!build_node_pattern(a[C_NODE], a[C_TYPE], nullptr, a[C_PROPERTIES], form.pattern, "NodePattern")) {
+            return nullptr;
+        }
+        operation = query::CreateOp{std::move(form)};
+    } else if (!absent(a[C_EDGE])) {
+        query::EdgeForm form;
+        if (!build_edge_pattern(a[C_EDGE], a[C_TERM], nullptr, a[C_PROPERTIES], nullptr, form.pattern, "EdgePattern") ||
+            !extract_var(a[C_START], form.start) || !extract_var(a[C_END], form.end)) {
+            return nullptr;
+        }
+        operation = query::CreateOp{std::move(form)};
+    }
+    return finish_builder(state, std::move(operation));
+}
+
+enum MergeParam { G_PATTERN, G_NODE, G_EDGE, G_TYPE, G_TYPE_SCHEMA, G_TERM, G_TERM_SCHEMA, G_START, G_END, G_PROPERTIES };
+const Signature kMerge{"merge",
+                       {"pattern", "node", "edge", "type", "type_schema", "term", "term_type_schema", "start",
+                        "end", "properties"},
+                       1, 0};
+
+PyObject* query_merge(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kMerge, args, nargs, kwnames, a)) return nullptr;
+    for (int i : {G_PATTERN, G_NODE, G_EDGE}) {
+        if (!str_or_none(kMerge, i, a[i])) return nullptr;
+    }
+    if (!dict_or_none(kMerge, G_PROPERTIES, a[G_PROPERTIES])) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    std::optional<query::Operation> operation;
+    if (!absent(a[G_NODE])) {
+        query::NodeForm form;
+        if (!build_node_pattern(a[G_NODE], a[G_TYPE], a[G_TYPE_SCHEMA], a[G_PROPERTIES], form.pattern,
+                                "NodePattern")) {
+            return nullptr;
+        }
+        operation = query::MergeOp{std::move(form)};
+    } else if (!absent(a[G_EDGE])) {
+        query::EdgeForm form;
+        if (!build_edge_pattern(a[G_EDGE], a[G_TERM], a[G_TERM_SCHEMA], a[G_PROPERTIES], nullptr, form.pattern,
+                                "EdgePattern") ||
+            !extract_var(a[G_START], form.start) || !extract_var(a[G_END], form.end)) {
+            return nullptr;
+        }
+        operation = query::MergeOp{std::move(form)};
+    }
+    return finish_builder(state, std::move(operation));
+}
+
+// --- the other builders -------------------------------------------------------------
+
+const Signature kWhere{"where", {"condition"}, 1, 1};
+
+PyObject* query_where(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kWhere, args, nargs, kwnames, a) || !require_str(kWhere, 0, a[0])) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    query::WhereOp op;
+    if (!to_utf8(a[0], op.condition)) return nullptr;
+    auto parsed = query::parse_condition(op.condition);
+    if (!parsed) return raise(parsed.error());
+    op.parsed = std::move(parsed.value());
+    return finish_builder(state, query::Operation{std::move(op)});
+}
+
+const Signature kSet{"set", {"variable", "properties"}, 2, 2};
+
+PyObject* query_set(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kSet, args, nargs, kwnames, a) || !require_str(kSet, 0, a[0]) || !require_dict(kSet, 1, a[1])) {
+        return nullptr;
+    }
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    query::SetOp op;
+    if (!to_utf8(a[0], op.variable)) return nullptr;
+    op.properties = Ref::borrow(a[1]);
+    return finish_builder(state, query::Operation{std::move(op)});
+}
+
+Signature kDelete{"delete", {"detach"}, 0, 0, "variables"};
+
+PyObject* query_delete(METHOD_ARGS) {
+    Bound a;
+    query::DeleteOp op;
+    if (!bind(kDelete, args, nargs, kwnames, a) || !text_list(kDelete, a.extra, a.extra_count, op.variables)) {
+        return nullptr;
+    }
+    if (a[0] != nullptr && !require_bool(kDelete, 0, a[0], op.detach)) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    return finish_builder(state, query::Operation{std::move(op)});
+}
+
+const Signature kWith{"with_", {}, 0, 0, "variables"};
+
+PyObject* query_with(METHOD_ARGS) {
+    Bound a;
+    query::WithOp op;
+    if (!bind(kWith, args, nargs, kwnames, a) || !text_list(kWith, a.extra, a.extra_count, op.variables)) {
+        return nullptr;
+    }
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    return finish_builder(state, query::Operation{std::move(op)});
+}
+
+const Signature kOrderBy{"order_by", {"variable", "key", "ascending"}, 3, 2};
+
+PyObject* query_order_by(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kOrderBy, args, nargs, kwnames, a) || !require_str(kOrderBy, 0, a[0]) || !require_str(kOrderBy, 1, a[1])) {
+        return nullptr;
+    }
+    query::OrderByOp op;
+    if (a[2] != nullptr && !require_bool(kOrderBy, 2, a[2], op.ascending)) return nullptr;
+    if (!to_utf8(a[0], op.variable) || !to_utf8(a[1], op.key)) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    return finish_builder(state, query::Operation{std::move(op)});
+}
+
+bool count_argument(const Signature& signature, PyObject* value, std::size_t& out) {
+    if (!PyLong_Check(value)) return argument_error(signature, 0, "int", value);
+    out = PyLong_AsSize_t(value);
+    if (out == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_OverflowError, "%s() argument 'count' must be a non-negative int below 2**64",
+                     signature.function);
+        return false;
+    }
+    return true;
+}
+
+const Signature kLimit{"limit", {"count"}, 1, 1};
+const Signature kSkip{"skip", {"count"}, 1, 1};
+
+PyObject* query_limit(METHOD_ARGS) {
+    Bound a;
+    query::LimitOp op;
+    if (!bind(kLimit, args, nargs, kwnames, a) || !count_argument(kLimit, a[0], op.count)) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    return finish_builder(state, query::Operation{op});
+}
+
+PyObject* query_skip(METHOD_ARGS) {
+    Bound a;
+    query::SkipOp op;
+    if (!bind(kSkip, args, nargs, kwnames, a) || !count_argument(kSkip, a[0], op.count)) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    return finish_builder(state, query::Operation{op});
+}
+
+// --- run triggers ------------------------------------------------------------------------
+
+PyObject* query_execute(PyObject* self, PyObject*) {
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry || !query::execute_operations(state)) return nullptr;
+    return copy_of(state);
+}
+
+PyObject* query_return_count(PyObject* self, PyObject*) {
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry || !query::execute_operations(state)) return nullptr;
+    return PyLong_FromSize_t(state.bindings->row_count());
+}
+
+const Signature kReturn{"return_", {}, 0, 0, "variables"};
+const Signature kReturnDistinct{"return_distinct", {}, 0, 0, "variables"};
+
+PyObject* run_and_project(PyObject* self, const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames, bool distinct) {
+    Bound a;
+    if (!bind(signature, args, nargs, kwnames, a)) return nullptr;
+    for (Py_ssize_t i = 0; i < a.extra_count; ++i) {
+        if (!PyUnicode_Check(a.extra[i])) return argument_error(signature, -1, "str", a.extra[i]), nullptr;
+    }
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry || !query::execute_operations(state)) return nullptr;
+    std::shared_ptr<const query::Bindings> bindings = state.bindings; // projection runs no Python code, but hold it
+    return query::project_rows(*bindings, a.extra, a.extra_count, distinct);
+}
+
+PyObject* query_return(METHOD_ARGS) { return run_and_project(self, kReturn, args, nargs, kwnames, false); }
+PyObject* query_return_distinct(METHOD_ARGS) {
+    return run_and_project(self, kReturnDistinct, args, nargs, kwnames, true);
+}
+
+// --- the class ----------------------------------------------------------------------------
+
+const Signature kQueryNew{"Query", {"graph"}, 1, 1};
+
+PyObject* query_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    Bound a;
+    if (!bind(kQueryNew, args, kwargs, a)) return nullptr;
+    if (Py_TYPE(a[0]) != GraphType) return argument_error(kQueryNew, 0, "Graph", a[0]), nullptr;
+    return new_query(as<GraphObject>(a[0])->value);
+}
+
+#define FASTCALL(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
+#define FAST (METH_FASTCALL | METH_KEYWORDS)
+
+PyMethodDef query_methods[] = {
+    {"match", FASTCALL(query_match), FAST,
+     "match($self, pattern=None, *, node=None, edge=None, start=None, end=None, type=..., type_schema=None, "
+     "term=None, term_type_schema=None, properties=None)\n--\n\n"
+     "Matches nodes, edges, or paths in the graph.\n\n"
+     "# Arguments\n\n"
+     "* `pattern` - A pattern string such as `(a:Person)-[r:knows]->(b:Person)`; when given, every other "
+     "argument is ignored\n"
+     "* `node` - The variable to bind matching nodes to (node form)\n"
+     "* `edge` - The variable to bind matching edges to (edge form, when no `node` is given)\n"
+     "* `start`, `end` - Variables for the start and end nodes of matched edges\n"
+     "* `type` - An exact type (`Variable` or `Application`) that nodes must have\n"
+     "* `type_schema` - A schema text or `TypeSchema` that node types must fit\n"
+     "* `term` - A `Term` that edges must carry\n"
+     "* `term_type_schema` - A schema that the types of edges' terms must fit\n"
+     "* `properties` - Property values that matched elements must hold\n\n"
+     "# Returns\n\n"
+     "A new `Query` for method chaining\n\n"
+     "# Examples\n\n"
+     "```python\nquery.match(\"(a:Person)-[r:knows]->(b:Person)\")\n"
+     "query.match(node=\"p\", type=velarto.Variable(\"Person\"), properties={\"age\": 30})\n"
+     "query.match(edge=\"r\", start=\"a\", end=\"b\", term_type_schema=\"$A -> B$\")\n```"},
+    {"where", FASTCALL(query_where), FAST,
+     "where($self, condition)\n--\n\n"
+     "Adds a WHERE clause to filter results (not fully implemented).\n\n"
+     "# Arguments\n\n* `condition` - The condition to filter by\n\n"
+     "# Returns\n\nA new `Query` for method chaining"},
+    {"return_", FASTCALL(query_return), FAST,
+     "return_($self, *variables)\n--\n\n"
+     "Returns the specified variables from the query results.\n\n"
+     "Runs every queued operation, then pairs the bound lists by position: row j maps each requested "
+     "variable whose list has an entry j to that node or edge.\n\n"
+     "# Returns\n\nA list of dictionaries mapping variable names to their values"},
+    {"return_count", query_return_count, METH_NOARGS, "return_count($self)\n--\n\n"},
+    {"return_distinct", FASTCALL(query_return_distinct), FAST, "return_distinct($self, *variables)\n--\n\n"},
+    {"create", FASTCALL(query_create), FAST,
+     "create($self, pattern=None, *, node=None, edge=None, type=..., term=None, start=None, end=None, "
+     "properties=None)\n--\n\n"},
+    {"set", FASTCALL(query_set), FAST, "set($self, variable, properties)\n--\n\n"},
+    {"delete", FASTCALL(query_delete), FAST, "delete($self, *variables, detach=False)\n--\n\n"},
+    {"merge", FASTCALL(query_merge), FAST,
+     "merge($self, pattern=None, *, node=None, edge=None, type=..., type_schema=None, term=None, "
+     "term_type_schema=None, start=None, end=None, properties=None)\n--\n\n"},
+    {"with_", FASTCALL(query_with), FAST, "with_($self, *variables)\n--\n\n"},
+    {"order_by", FASTCALL(query_order_by), FAST, "order_by($self, variable, key, ascending=True)\n--\n\n"},
+    {"limit", FASTCALL(query_limit), FAST, "limit($self, count)\n--\n\n"},
+    {"skip", FASTCALL(query_skip), FAST, "skip($self, count)\n--\n\n"},
+    {"execute", query_execute, METH_NOARGS, "execute($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const char kQueryDoc[] =
+    "Query(graph)\n--\n\n"
+    "Cypher-like query builder for the graph.\n\n"
+    "Builder methods record operations and return a new `Query`; nothing runs until `execute`, "
+    "`return_`, `return_distinct` or `return_count` is called, and each of those runs every recorded "
+    "operation again from the first.\n\n"
+    "# Example\n\n"
+    "```python\nrows = graph.query().match(\"(a:Person)-[r:knows]->(b:Person)\").return_(\"a\", \"b\")\n```\n\n"
+    "# Fields\n\nNone visible from Python: the graph's dictionaries, the bound variables and the queued "
+    "operations are internal";
+
+} // namespace
+
+PyTypeObject* create_query_type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(query_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<QueryObject>)},
+        {Py_tp_methods, query_methods},
+        {Py_tp_doc, const_cast<char*>(kQueryDoc)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {"Query", sizeof(QueryObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    return make_class(spec, kQueryDoc);
+}
+
+} // namespace velarto::py

@@ -1,0 +1,273 @@
+"""Memory stays flat when the hot paths run many times.
+
+Every entry of HOT_PATHS is one operation (a construction, a text form, a
+uid, a hash, a comparison, an attribute access, or an error path) run
+ITERATIONS times after a warm-up. Three measures must not grow beyond a small
+slack: the interpreter's allocated block count, the memory tracemalloc sees
+(Python's allocators), and the C heap in use (what `new` and `malloc` hold,
+read from glibc when it can tell). Covering a new class or method is one more
+line in the table.
+"""
+from __future__ import annotations
+
+import ctypes
+import gc
+import os
+import sys
+import tracemalloc
+
+import pytest
+
+from velarto import Application, Edge, Graph, Node, Term, Variable
+
+ITERATIONS = int(os.environ.get("VELARTO_LEAK_ITERATIONS", "20000"))
+WARMUP = 500
+
+
+# --- measures ------------------------------------------------------------------------------------
+
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [(field, ctypes.c_size_t) for field in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
+                 "uordblks", "fordblks", "keepcost")]
+
+
+def _c_heap_reader():
+    """A function returning the bytes glibc's malloc has handed out, or None."""
+    try:
+        libc = ctypes.CDLL(None)
+        mallinfo2 = libc.mallinfo2
+    except (OSError, AttributeError):
+        return None
+    mallinfo2.restype = _MallInfo2
+    mallinfo2.argtypes = []
+    libc.malloc.restype = ctypes.c_void_p
+    libc.malloc.argtypes = [ctypes.c_size_t]
+    libc.free.argtypes = [ctypes.c_void_p]
+
+    def in_use():
+        info = mallinfo2()
+        return info.uordblks + info.hblkhd
+
+    # Under a sanitizer, malloc is not glibc's and the numbers never move.
+    before = in_use()
+    probe = libc.malloc(1 << 16)
+    moved = in_use() - before >= 1 << 16
+    libc.free(probe)
+    return in_use if moved else None
+
+
+C_HEAP = _c_heap_reader()
+
+# name, reader, allowed growth over a whole run
+MEASURES = [
+    ("allocated blocks", sys.getallocatedblocks, 200),
+    ("tracemalloc bytes", lambda: tracemalloc.get_traced_memory()[0], 64 * 1024),
+]
+if C_HEAP is not None:
+    MEASURES.append(("C heap bytes", C_HEAP, 512 * 1024))
+
+
+def growth(operation, iterations=ITERATIONS):
+    """How much each measure grew while `operation` ran `iterations` times."""
+    for _ in range(WARMUP):
+        operation()
+    gc.collect()
+    before = [read() for _, read, _ in MEASURES]
+    for _ in range(iterations):
+        operation()
+    gc.collect()
+    after = [read() for _, read, _ in MEASURES]
+    return {name: end - start for (name, _, _), start, end in zip(MEASURES, before, after)}
+
+
+def assert_flat(operation):
+    grown = growth(operation)
+    too_much = {name: grown[name] for name, _, slack in MEASURES if grown[name] > slack}
+    assert not too_much, f"memory grew over {ITERATIONS} runs: {too_much}"
+
+
+@pytest.fixture(scope="module", autouse=True)
+def tracing():
+    already = tracemalloc.is_tracing()
+    if not already:
+        tracemalloc.start()
+    yield
+    if not already:
+        tracemalloc.stop()
+
+
+# --- the hot paths --------------------------------------------------------------------------------
+
+def fails(exception, call):
+    """An operation that must raise `exception` (so the error path itself is measured)."""
+    def operation():
+        try:
+            call()
+        except exception:
+            return
+        raise AssertionError(f"{call} did not raise {exception.__name__}")
+    return operation
+
+
+def assign(target, attribute, value):
+    return lambda: setattr(target, attribute, value)
+
+
+class RaisingEquality:
+    def __eq__(self, other):
+        raise ZeroDivisionError
+
+
+A, B = Variable("A"), Variable("B")
+AB = Application(A, B)
+DEEPER = Application(AB, Application(B, AB))
+F = Term("f", AB)
+X = Term("x", A)
+Y = Term("y", B)
+PROPS = {"k": 1}
+N = Node(A, PROPS)
+M = Node(AB)
+E = Edge(F, N, M, PROPS)
+G = Graph()
+G.nodes[N.uid()] = N
+G.edges[E.uid()] = E
+RENAMED_V = Variable("A")
+RENAMED_T = Term("t", A)
+REPROPS_N = Node(A)
+REPROPS_E = Edge(F, N, N)
+
+HOT_PATHS = [
+    # construction
+    ("Variable", lambda: Variable("A")),
+    ("Variable by keyword", lambda: Variable(name="A")),
+    ("Application", lambda: Application(A, B)),
+    ("Application by keyword", lambda: Application(left=AB, right=A)),
+    ("nested Application", lambda: Application(Application(Variable("P"), Variable("Q")), Variable("R"))),
+    ("Term", lambda: Term("f", AB)),
+    ("Term by keyword", lambda: Term(type=A, name="x")),
+    ("Node", lambda: Node(A)),
+    ("Node with properties", lambda: Node(AB, {"k": 1})),
+    ("Node by keyword", lambda: Node(type=A, properties=None)),
+    ("Edge", lambda: Edge(F, N, M)),
+    ("Edge with properties", lambda: Edge(F, N, M, {"w": 2})),
+    ("Edge by keyword", lambda: Edge(term=F, start=N, end=M, properties=PROPS)),
+    ("Graph", lambda: Graph()),
+    # text forms
+    ("str Variable", lambda: str(A)),
+    ("repr Variable", lambda: repr(A)),
+    ("str Application", lambda: str(DEEPER)),
+    ("repr Application", lambda: repr(DEEPER)),
+    ("str Term", lambda: str(F)),
+    ("repr Term", lambda: repr(F)),
+    ("str Node", lambda: str(M)),
+    ("str Edge", lambda: str(E)),
+    ("str Graph", lambda: str(G)),
+    # uids and hashes
+    ("uid Variable", lambda: A.uid()),
+    ("uid fresh Application", lambda: Application(AB, A).uid()),
+    ("uid Term", lambda: F.uid()),
+    ("uid Node", lambda: M.uid()),
+    ("uid Edge", lambda: E.uid()),
+    ("uid fresh Edge", lambda: Edge(F, N, M).uid()),
+    ("hash Variable", lambda: hash(A)),
+    ("hash Application", lambda: hash(DEEPER)),
+    ("hash Term", lambda: hash(F)),
+    ("types as dict keys", lambda: {A: 1, AB: 2, F: 3}[Application(A, B)]),
+    # equality
+    ("== Variable", lambda: A == Variable("A")),
+    ("!= Variable", lambda: A != B),
+    ("== Application", lambda: DEEPER == Application(AB, Application(B, AB))),
+    ("!= Application", lambda: AB != DEEPER),
+    ("== Term", lambda: F == Term("f", AB)),
+    ("!= Term", lambda: F != X),
+    ("== foreign", lambda: (A == "A", AB == A, F == A)),
+    ("!= foreign", lambda: (A != "A", AB != A, F != A)),
+    ("== Node identity", lambda: N == M),
+    ("!= raising ==", fails(ZeroDivisionError, lambda: A != RaisingEquality())),
+    ("ordering refused", fails(TypeError, lambda: A < B)),
+    # term application
+    ("f(x)", lambda: F(X)),
+    ("f(other=x)", lambda: F(other=X)),
+    ("mismatch: function application", fails(TypeError, lambda: F(Y))),
+    ("mismatch: term application", fails(TypeError, lambda: X(X))),
+    ("call with non-term", fails(TypeError, lambda: F(5))),
+    ("call without argument", fails(TypeError, lambda: F())),
+    ("call with unknown keyword", fails(TypeError, lambda: F(arg=X))),
+    # attribute reads
+    ("Variable.name", lambda: A.name),
+    ("Application.left/right", lambda: (DEEPER.left, DEEPER.right)),
+    ("Term.name/type", lambda: (F.name, F.type)),
+    ("Node.type/properties", lambda: (M.type, M.properties)),
+    ("Edge.term/start/end/properties", lambda: (E.term, E.start, E.end, E.properties)),
+    ("Edge.start.properties", lambda: E.start.properties),
+    ("Graph.nodes/edges", lambda: (G.nodes, G.edges)),
+    # attribute writes
+    ("Variable.name =", assign(RENAMED_V, "name", "renamed")),
+    ("Term.name =", assign(RENAMED_T, "name", "renamed")),
+    ("Node.properties =", lambda: setattr(REPROPS_N, "properties", {"n": 1})),
+    ("Edge.properties =", lambda: setattr(REPROPS_E, "properties", {"e": 1})),
+    ("Variable.name = non-str", fails(TypeError, assign(RENAMED_V, "name", 5))),
+    ("Variable.name = surrogate", fails(UnicodeEncodeError, assign(RENAMED_V, "name", "\ud800"))),
+    ("del Variable.name", fails(AttributeError, lambda: delattr(RENAMED_V, "name"))),
+    ("Term.name = non-str", fails(TypeError, assign(RENAMED_T, "name", None))),
+    ("del Term.name", fails(AttributeError, lambda: delattr(RENAMED_T, "name"))),
+    ("Node.properties = list", fails(TypeError, assign(REPROPS_N, "properties", []))),
+    ("del Edge.properties", fails(AttributeError, lambda: delattr(REPROPS_E, "properties"))),
+    ("Graph.nodes =", fails(AttributeError, assign(G, "nodes", {}))),
+    ("new attribute", fails(AttributeError, assign(A, "extra", 1))),
+    # construction errors and argument binding
+    ("Variable(5)", fails(TypeError, lambda: Variable(5))),
+    ("Variable()", fails(TypeError, lambda: Variable())),
+    ("Variable(a, b)", fails(TypeError, lambda: Variable("A", "B"))),
+    ("Variable(unknown=)", fails(TypeError, lambda: Variable(nam="A"))),
+    ("Variable(a, name=)", fails(TypeError, lambda: Variable("A", name="B"))),
+    ("Variable(surrogate)", fails(UnicodeEncodeError, lambda: Variable("\udc00"))),
+    ("Application(bad left)", fails(TypeError, lambda: Application("A", B))),
+    ("Application(bad right)", fails(TypeError, lambda: Application(A, "B"))),
+    ("Application(missing)", fails(TypeError, lambda: Application(left=A))),
+    ("Term(bad name)", fails(TypeError, lambda: Term(5, A))),
+    ("Term(bad type)", fails(TypeError, lambda: Term("t", "A"))),
+    ("Term(surrogate)", fails(UnicodeEncodeError, lambda: Term("\ud800", A))),
+    ("Node(bad properties)", fails(TypeError, lambda: Node(A, []))),
+    ("Node(bad type)", fails(TypeError, lambda: Node("A"))),
+    ("Node(too many)", fails(TypeError, lambda: Node(A, {}, {}))),
+    ("Edge(bad properties)", fails(TypeError, lambda: Edge(F, N, M, []))),
+    ("Edge(bad term)", fails(TypeError, lambda: Edge("f", N, M))),
+    ("Edge(bad start)", fails(TypeError, lambda: Edge(F, A, M))),
+    ("Edge(bad end)", fails(TypeError, lambda: Edge(F, N, "m"))),
+    ("Edge(duplicate)", fails(TypeError, lambda: Edge(F, N, M, term=F))),
+    ("Graph(argument)", fails(TypeError, lambda: Graph(1))),
+    ("Graph(keyword)", fails(TypeError, lambda: Graph(nodes={}))),
+]
+
+
+@pytest.mark.parametrize("operation", [op for _, op in HOT_PATHS], ids=[name for name, _ in HOT_PATHS])
+def test_hot_path_does_not_leak(operation):
+    assert_flat(operation)
+
+
+# --- the measures themselves ------------------------------------------------------------------------
+
+def test_a_python_level_leak_is_detected():
+    hoard = []
+    grown = growth(lambda: hoard.append(Variable("A")))
+    too_much = [name for name, _, slack in MEASURES if grown[name] > slack]
+    assert "tracemalloc bytes" in too_much
+    if sys.getallocatedblocks():  # zero when the interpreter runs on plain malloc
+        assert "allocated blocks" in too_much
+    if C_HEAP is not None:  # each variable's type value lives on the C heap
+        assert "C heap bytes" in too_much
+
+
+@pytest.mark.skipif(C_HEAP is None, reason="glibc's malloc statistics are not available here")
+def test_a_native_leak_is_detected():
+    libc = ctypes.CDLL(None)
+    libc.malloc.restype = ctypes.c_void_p
+    libc.malloc.argtypes = [ctypes.c_size_t]
+    libc.free.argtypes = [ctypes.c_void_p]
+    held = []
+    grown = growth(lambda: held.append(libc.malloc(128)), iterations=ITERATIONS)
+    for pointer in held:
+        libc.free(pointer)
+    assert grown["C heap bytes"] > 512 * 1024
