@@ -103,7 +103,7 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
             else edge += c;
             break;
         case U'[': case U']':
-            if (parens > 0) {
+            if (parens != 0) {
                 node += c;
             } else {
                 edge += c;

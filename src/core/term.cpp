@@ -21,12 +21,12 @@ std::string term_uid(const Term& term) { return digest_to_hex(term_digest(term))
 bool equal(const Term& a, const Term& b) { return a.name == b.name && equal(*a.type, *b.type); }
 
 std::uint64_t term_hash(const Term& term) {
-    static constexpr unsigned char name_end = 0xFF;
-    SipHash13 hasher;
-    hasher.update(term.name);
-    hasher.update(&name_end, 1);
-    feed_stream(hasher, *term.type);
-    return hasher.finish();
+    std::string stream;
+    stream.reserve(term.name.size() + 16);
+    stream += term.name;
+    stream += '\xFF';
+    append_stream(stream, *term.type);
+    return siphash13(stream);
 }
 
 Result<Term> apply(const Term& function, const Term& argument) {

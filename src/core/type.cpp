@@ -114,6 +114,19 @@ const Digest& TypeNode::digest() const {
     return digest_;
 }
 
+const Digest& TypeNode::node_digest() const {
+    if (!has_node_digest_) {
+        char text[5 + 64];
+        std::memcpy(text, "node:", 5);
+        digest_to_hex(digest(), text + 5);
+        Sha256 hasher;
+        hasher.update(text, sizeof text);
+        node_digest_ = hasher.finish();
+        has_node_digest_ = true;
+    }
+    return node_digest_;
+}
+
 std::string type_uid(const TypeNode& type) { return digest_to_hex(type.digest()); }
 
 bool equal(const TypeNode& a, const TypeNode& b) {
@@ -136,22 +149,28 @@ bool equal(const TypeNode& a, const TypeNode& b) {
     return true;
 }
 
-void feed_stream(SipHash13& sink, const TypeNode& type) {
-    static constexpr unsigned char variable_end[5] = {0xFF, 0, 0, 0, 0};
-    static constexpr unsigned char application_end[4] = {0, 0, 0, 0};
+void append_stream(std::string& out, const TypeNode& type) {
+    static constexpr char variable_end[5] = {'\xFF', 0, 0, 0, 0};
+    static constexpr char application_end[4] = {0, 0, 0, 0};
+    auto tag = [&out](TypeTag value) {
+        std::uint32_t raw = static_cast<std::uint32_t>(value);
+        char bytes[4] = {static_cast<char>(raw), static_cast<char>(raw >> 8), static_cast<char>(raw >> 16),
+                         static_cast<char>(raw >> 24)};
+        out.append(bytes, 4);
+    };
     // nullptr on the stack stands for the four zero bytes closing an application.
     std::vector<const TypeNode*> stack{&type};
     while (!stack.empty()) {
         const TypeNode* node = stack.back();
         stack.pop_back();
         if (!node) {
-            sink.update(application_end, sizeof application_end);
+            out.append(application_end, sizeof application_end);
             continue;
         }
-        sink.update_u32_le(static_cast<std::uint32_t>(node->tag()));
+        tag(node->tag());
         if (node->is_variable()) {
-            sink.update(node->name());
-            sink.update(variable_end, sizeof variable_end);
+            out += node->name();
+            out.append(variable_end, sizeof variable_end);
         } else {
             stack.push_back(nullptr);
             stack.push_back(node->right().get());
@@ -161,16 +180,21 @@ void feed_stream(SipHash13& sink, const TypeNode& type) {
 }
 
 std::uint64_t type_object_hash(const TypeNode& type) {
-    SipHash13 hasher;
+    if (type.has_object_hash_) return type.object_hash_;
+    // The stream is written out first and hashed in one pass: far cheaper than
+    // feeding a streaming hasher a few bytes per node.
+    std::string stream;
     if (type.is_variable()) {
-        static constexpr unsigned char end = 0xFF;
-        hasher.update(type.name());
-        hasher.update(&end, 1);
+        stream.reserve(type.name().size() + 1);
+        stream += type.name();
+        stream += '\xFF';
     } else {
-        feed_stream(hasher, *type.left());
-        feed_stream(hasher, *type.right());
+        append_stream(stream, *type.left());
+        append_stream(stream, *type.right());
     }
-    return hasher.finish();
+    type.object_hash_ = siphash13(stream);
+    type.has_object_hash_ = true;
+    return type.object_hash_;
 }
 
 } // namespace velarto::core

@@ -66,6 +66,9 @@ public:
     const Digest& digest() const;
     bool has_digest() const { return has_digest_; }
 
+    // SHA-256 of "node:" + uid: the uid of every node of this type, kept too.
+    const Digest& node_digest() const;
+
 private:
     explicit TypeNode(std::string name) : tag_(TypeTag::Variable), name_(std::move(name)) {}
     TypeNode(TypeRef left, TypeRef right)
@@ -74,11 +77,16 @@ private:
     mutable std::uint32_t refs_ = 1;
     TypeTag tag_;
     mutable bool has_digest_ = false;
+    mutable bool has_node_digest_ = false;
+    mutable bool has_object_hash_ = false;
+    mutable std::uint64_t object_hash_ = 0;
     mutable Digest digest_{};
+    mutable Digest node_digest_{};
     std::string name_;
     TypeRef left_, right_;
 
     friend class TypeRef;
+    friend std::uint64_t type_object_hash(const TypeNode& type);
 };
 
 // The display form: a variable's name; "(" left " -> " right ")" for an application.
@@ -91,13 +99,14 @@ std::string type_uid(const TypeNode& type);
 // Structural equality; the same shared node is equal at once.
 bool equal(const TypeNode& a, const TypeNode& b);
 
-// The byte stream S(t) that the Python hashes are computed over, fed to `sink`
-// (which has `update(const void*, size_t)` and `update_u32_le(uint32_t)`).
-class SipHash13;
-void feed_stream(SipHash13& sink, const TypeNode& type);
+// Appends the byte stream S(t) that the Python hashes are computed over: the
+// tag as 32-bit little-endian, then a variable's name, 0xFF and four zero
+// bytes, or an application's S(left), S(right) and four zero bytes.
+void append_stream(std::string& out, const TypeNode& type);
 
 // Python hash of a type object: SipHash-1-3 of the name + 0xFF for a variable,
-// of S(left) + S(right) for an application. Returned as the raw 64 bits.
+// of S(left) + S(right) for an application. Returned as the raw 64 bits and
+// kept by the value, like its digest.
 std::uint64_t type_object_hash(const TypeNode& type);
 
 } // namespace velarto::core

@@ -13,14 +13,7 @@
 
 namespace velarto::py {
 
-core::Digest NodeValue::digest() const {
-    char text[5 + 64];
-    std::memcpy(text, "node:", 5);
-    core::digest_to_hex(type->digest(), text + 5);
-    core::Sha256 hasher;
-    hasher.update(text, sizeof text);
-    return hasher.finish();
-}
+const core::Digest& NodeValue::digest() const { return type->node_digest(); }
 
 const core::Digest& EdgeCore::digest() const {
     if (!has_digest) {

@@ -21,7 +21,7 @@ struct NodeValue {
     core::TypeRef type;
     Ref properties;
 
-    core::Digest digest() const; // SHA-256 of "node:" + uid(type)
+    const core::Digest& digest() const; // SHA-256 of "node:" + uid(type), kept by the type
 };
 
 struct EdgeCore {
