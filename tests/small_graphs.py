@@ -1,0 +1,53 @@
+"""Small hand-built graphs for the query tests, and labels for what comes back.
+
+Nodes are named by their type (a `Variable` per node, so one node per type)
+and edges by their term's name, so a row reads as {"a": "A", "r": "f"}.
+"""
+from __future__ import annotations
+
+from velarto import Application, Edge, Graph, Node, Term, Variable
+
+
+def add_node(graph: Graph, name: str, **properties) -> Node:
+    """Stores a node of type `name` under its uid and returns the stored object."""
+    node = Node(Variable(name), dict(properties))
+    graph.nodes[node.uid()] = node
+    return node
+
+
+def add_edge(graph: Graph, name: str, start: Node, end: Node, term_type=None, **properties) -> Edge:
+    """Stores an edge of term `name` from `start` to `end` (term type start -> end by default)."""
+    if term_type is None:
+        term_type = Application(start.type, end.type)
+    edge = Edge(Term(name, term_type), start, end, dict(properties))
+    graph.edges[edge.uid()] = edge
+    return edge
+
+
+def graph_with(*names: str) -> tuple[Graph, dict[str, Node]]:
+    graph = Graph()
+    return graph, {name: add_node(graph, name) for name in names}
+
+
+def label(value) -> str:
+    if isinstance(value, Node):
+        return str(value.type)
+    if isinstance(value, Edge):
+        return value.term.name
+    raise AssertionError(f"not a graph value: {value!r}")
+
+
+def labels(rows: list[dict]) -> list[dict[str, str]]:
+    return [{key: label(value) for key, value in row.items()} for row in rows]
+
+
+def column(rows: list[dict], name: str) -> list[str]:
+    return [label(row[name]) for row in rows if name in row]
+
+
+def node_types(graph: Graph) -> list[str]:
+    return [str(node.type) for node in graph.nodes.values()]
+
+
+def edge_names(graph: Graph) -> list[str]:
+    return [edge.term.name for edge in graph.edges.values()]

@@ -1,0 +1,41 @@
+"""The type stubs agree with the module and type-check the examples."""
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import velarto
+
+ROOT = Path(__file__).resolve().parent.parent
+STUB = ROOT / "src" / "velarto.pyi"
+
+mypy = pytest.importorskip("mypy", reason="mypy is not installed")
+
+
+def run_mypy(tmp_path: Path, *args: str) -> subprocess.CompletedProcess[str]:
+    stub_dir = tmp_path / "stubs"
+    stub_dir.mkdir(exist_ok=True)
+    shutil.copy(STUB, stub_dir / "velarto.pyi")
+    env = dict(os.environ, MYPYPATH=str(stub_dir))
+    # The installed extension must be the one that is checked, not a stale copy.
+    env["PYTHONPATH"] = os.pathsep.join(
+        [str(Path(velarto.__file__).parent), env.get("PYTHONPATH", "")])
+    env["MYPY_CACHE_DIR"] = str(tmp_path / "cache")
+    return subprocess.run([sys.executable, "-m", *args], capture_output=True, text=True, env=env,
+                          cwd=tmp_path)
+
+
+def test_stubtest_finds_no_difference(tmp_path):
+    done = run_mypy(tmp_path, "mypy.stubtest", "velarto")
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_examples_pass_strict_type_checking(tmp_path):
+    examples = sorted(str(p) for p in (ROOT / "examples").glob("*.py"))
+    done = run_mypy(tmp_path, "mypy", "--strict", *examples)
+    assert done.returncode == 0, done.stdout + done.stderr
