@@ -4,6 +4,11 @@
 // copies it into the type; the class's `__text_signature__` is read from
 // `tp_doc`, so the full docstring is put back there (the dict's `__doc__`
 // keeps the stripped text, as for built-in classes).
+//
+// Specs are named "velarto.Name" so that the interpreter sets `__module__`
+// itself (a bare spec name draws a DeprecationWarning, which becomes an
+// import failure under `-W error`); the type's name is then pointed at the
+// part after the dot, so messages and `__name__` show the bare class name.
 #include "classes.hpp"
 
 #include <cstring>
@@ -25,10 +30,7 @@ PyTypeObject* make_class(PyType_Spec& spec, const char* doc) {
     std::memcpy(full_doc, doc, size);
     PyObject_Free(const_cast<char*>(type_object->tp_doc));
     type_object->tp_doc = full_doc;
-    Ref module_name = Ref::steal(PyUnicode_FromString("velarto"));
-    if (!module_name || PyObject_SetAttrString(type.get(), "__module__", module_name.get()) < 0) {
-        return nullptr;
-    }
+    if (const char* dot = std::strrchr(type_object->tp_name, '.')) type_object->tp_name = dot + 1;
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 

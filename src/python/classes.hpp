@@ -35,10 +35,10 @@ PyTypeObject* create_edge_pattern_type();
 PyTypeObject* create_path_pattern_type();
 PyTypeObject* create_query_type();
 
-// A heap type from `spec` (flags: default only, so not subclassable, no
-// dict, no weak references, no GC), whose docstring keeps its leading text
-// signature so that `inspect.signature` works, and whose `__module__` is
-// "velarto" while its name stays bare.
+// A heap type from `spec` (named "velarto.Name"; flags: default only, so not
+// subclassable, no dict, no weak references, no GC), whose docstring keeps
+// its leading text signature so that `inspect.signature` works, and whose
+// `__module__` is "velarto" while its name stays bare.
 PyTypeObject* make_class(PyType_Spec& spec, const char* doc);
 
 // Allocates an instance of `type` and constructs its C++ value in place.

@@ -132,7 +132,7 @@ PyTypeObject* create_graph_type() {
         {Py_tp_doc, const_cast<char*>(kGraphDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Graph", sizeof(GraphObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Graph", sizeof(GraphObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kGraphDoc);
 }
 

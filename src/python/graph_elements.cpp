@@ -221,7 +221,7 @@ PyTypeObject* create_node_type() {
         {Py_tp_doc, const_cast<char*>(kNodeDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Node", sizeof(NodeObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Node", sizeof(NodeObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kNodeDoc);
 }
 
@@ -235,7 +235,7 @@ PyTypeObject* create_edge_type() {
         {Py_tp_doc, const_cast<char*>(kEdgeDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Edge", sizeof(EdgeObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Edge", sizeof(EdgeObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kEdgeDoc);
 }
 

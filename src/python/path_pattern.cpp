@@ -158,7 +158,7 @@ PyTypeObject* create_path_pattern_type() {
         {Py_tp_doc, const_cast<char*>(kPathDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"PathPattern", sizeof(PathPatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.PathPattern", sizeof(PathPatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kPathDoc);
 }
 

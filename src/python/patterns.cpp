@@ -258,7 +258,7 @@ PyTypeObject* create_node_pattern_type() {
         {Py_tp_doc, const_cast<char*>(kNodePatternDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"NodePattern", sizeof(NodePatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.NodePattern", sizeof(NodePatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kNodePatternDoc);
 }
 
@@ -271,7 +271,7 @@ PyTypeObject* create_edge_pattern_type() {
         {Py_tp_doc, const_cast<char*>(kEdgePatternDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"EdgePattern", sizeof(EdgePatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.EdgePattern", sizeof(EdgePatternObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kEdgePatternDoc);
 }
 

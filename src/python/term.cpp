@@ -133,7 +133,7 @@ PyTypeObject* create_term_type() {
         {Py_tp_doc, const_cast<char*>(kTermDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Term", sizeof(TermObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Term", sizeof(TermObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kTermDoc);
 }
 

@@ -116,7 +116,7 @@ PyTypeObject* create_type_schema_type() {
         {Py_tp_doc, const_cast<char*>(kSchemaDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"TypeSchema", sizeof(TypeSchemaObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.TypeSchema", sizeof(TypeSchemaObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kSchemaDoc);
 }
 

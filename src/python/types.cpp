@@ -201,7 +201,7 @@ PyTypeObject* create_variable_type() {
         {Py_tp_doc, const_cast<char*>(kVariableDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Variable", sizeof(TypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Variable", sizeof(TypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kVariableDoc);
 }
 
@@ -218,7 +218,7 @@ PyTypeObject* create_application_type() {
         {Py_tp_doc, const_cast<char*>(kApplicationDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Application", sizeof(TypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Application", sizeof(TypeObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kApplicationDoc);
 }
 

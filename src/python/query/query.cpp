@@ -465,7 +465,7 @@ PyTypeObject* create_query_type() {
         {Py_tp_doc, const_cast<char*>(kQueryDoc)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"Query", sizeof(QueryObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"velarto.Query", sizeof(QueryObject), 0, Py_TPFLAGS_DEFAULT, slots};
     return make_class(spec, kQueryDoc);
 }
 
