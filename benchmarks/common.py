@@ -98,3 +98,103 @@ def chain_graph(nodes: int, edges: int, seed: int = 7) -> Graph:
 
 
 __all__ = ["median_time", "spread", "Table", "format_time", "ratio", "chain_graph", "velarto"]
+
+
+# --- helpers for run.py: interleaved timing and one graph shared with the peers ---------
+
+
+def once(fn: Callable[[], object]) -> float:
+    """Seconds taken by one call of `fn` (also its warm-up)."""
+    start = time.perf_counter()
+    fn()
+    return max(time.perf_counter() - start, 1e-7)
+
+
+def side_by_side(fns: dict, repeat: int = 7, target: float = 0.02, slow: float = 1.0,
+                 slow_repeat: int = 3) -> dict:
+    """Times every callable of `fns` in interleaved rounds (round r times each
+    of them once), so that a drift of the machine hits all of them alike.
+
+    Returns {name: [seconds per call, one per round]}. Each callable is warmed
+    up first; the collector is off while timing; each sample repeats the call
+    enough times to last about `target` seconds. When some call takes more
+    than `slow` seconds, only `slow_repeat` rounds are run.
+    """
+    firsts = {name: once(fn) for name, fn in fns.items()}
+    numbers = {name: max(1, int(target / first) + 1) if first < target else 1 for name, first in firsts.items()}
+    if max(firsts.values()) > slow:
+        repeat = min(repeat, slow_repeat)
+    samples: dict = {name: [] for name in fns}
+    gc_was_enabled = gc.isenabled()
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(repeat):
+            for name, fn in fns.items():
+                number = numbers[name]
+                start = time.perf_counter()
+                for _ in range(number):
+                    fn()
+                samples[name].append((time.perf_counter() - start) / number)
+    finally:
+        if gc_was_enabled:
+            gc.enable()
+    return samples
+
+
+def relative_spread(samples) -> float:
+    """(max - min) / min of repeated timings of one operation."""
+    return max(samples) / min(samples) - 1.0
+
+
+def oriented_records(nodes: int, edges: int, seed: int = 7):
+    """Plain data for one graph shared by velarto and the peers.
+
+    Node i has type Ti and the properties age, name and kind (kind = i % 10).
+    Edge k joins two random distinct nodes; its term is e{k}, of type
+    (Ti -> Tj) when k is even and (A -> B) when k is odd; property w = k % 100.
+    The graph is oriented: no self-loop, no parallel and no antiparallel edge,
+    so matching that keeps edges distinct (velarto, Cypher engines) and matching
+    that keeps nodes distinct (subgraph isomorphism) count the same two-hop paths.
+    Returns (node_rows, edge_rows): [(i, age, name, kind)], [(k, i, j)].
+    """
+    import random
+
+    if edges > nodes * (nodes - 1) // 2:
+        raise ValueError("too many edges for an oriented graph on so few nodes")
+    rng = random.Random(seed)
+    node_rows = [(i, i % 90, f"{'A' if i % 3 == 0 else 'B'}name{i}", i % 10) for i in range(nodes)]
+    seen = set()
+    edge_rows = []
+    while len(edge_rows) < edges:
+        i, j = rng.randrange(nodes), rng.randrange(nodes)
+        if i == j or (i, j) in seen or (j, i) in seen:
+            continue
+        seen.add((i, j))
+        edge_rows.append((len(edge_rows), i, j))
+    return node_rows, edge_rows
+
+
+def build_velarto(node_rows, edge_rows) -> Graph:
+    """The velarto graph of `oriented_records` data (fresh objects, fresh dicts)."""
+    graph = Graph()
+    nodes_dict, edges_dict = graph.nodes, graph.edges
+    types = []
+    node_objects = []
+    for i, age, name, kind in node_rows:
+        t = Variable(f"T{i}")
+        node = Node(t, {"age": age, "name": name, "kind": kind})
+        nodes_dict[node.uid()] = node
+        types.append(t)
+        node_objects.append(node)
+    a, b = Variable("A"), Variable("B")
+    for k, i, j in edge_rows:
+        term_type = Application(types[i], types[j]) if k % 2 == 0 else Application(a, b)
+        edge = Edge(Term(f"e{k}", term_type), node_objects[i], node_objects[j], {"w": k % 100})
+        edges_dict[edge.uid()] = edge
+    return graph
+
+
+def edge_type_names(k: int, i: int, j: int) -> tuple:
+    """The (left, right) names of the term type of edge k of `oriented_records`."""
+    return (f"T{i}", f"T{j}") if k % 2 == 0 else ("A", "B")

@@ -8,14 +8,14 @@ from __future__ import annotations
 from velarto import Application, Edge, Graph, Node, Term, Variable
 
 
-def add_node(graph: Graph, name: str, **properties) -> Node:
+def add_node(graph: Graph, name: str, /, **properties) -> Node:
     """Stores a node of type `name` under its uid and returns the stored object."""
     node = Node(Variable(name), dict(properties))
     graph.nodes[node.uid()] = node
     return node
 
 
-def add_edge(graph: Graph, name: str, start: Node, end: Node, term_type=None, **properties) -> Edge:
+def add_edge(graph: Graph, name: str, start: Node, end: Node, /, term_type=None, **properties) -> Edge:
     """Stores an edge of term `name` from `start` to `end` (term type start -> end by default)."""
     if term_type is None:
         term_type = Application(start.type, end.type)

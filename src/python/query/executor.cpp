@@ -13,16 +13,21 @@
 
 namespace velarto::py::query {
 
-DictWatch::DictWatch(PyObject* dict)
-    : dict_(dict),
-      size_(PyDict_GET_SIZE(dict)),
-      version_(reinterpret_cast<PyDictObject*>(dict)->ma_version_tag) {}
+// The version tag changes on every write to a dict, a same-size replacement
+// included; interpreters that no longer offer it are watched by size only.
+static std::uint64_t version_of(PyObject* dict) {
+#if PY_VERSION_HEX < 0x030C0000
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#else
+    (void)dict;
+    return 0;
+#endif
+}
+
+DictWatch::DictWatch(PyObject* dict) : dict_(dict), size_(PyDict_GET_SIZE(dict)), version_(version_of(dict)) {}
 
 bool DictWatch::unchanged() const {
-    if (PyDict_GET_SIZE(dict_) == size_ &&
-        reinterpret_cast<PyDictObject*>(dict_)->ma_version_tag == version_) {
-        return true;
-    }
+    if (PyDict_GET_SIZE(dict_) == size_ && version_of(dict_) == version_) return true;
     PyErr_SetString(PyExc_RuntimeError, "dictionary changed during iteration");
     return false;
 }
@@ -76,7 +81,19 @@ bool execute_operations(QueryState& state) {
     // if Python code run by a step appends to this query's list.
     OperationList snapshot = state.operations;
     RowOperations rows(state);
-    for (const Operation* operation : snapshot.in_order()) {
+    std::vector<const Operation*> queue = snapshot.in_order();
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        const Operation* operation = queue[i];
+        if (std::holds_alternative<OrderByOp>(*operation)) {
+            // Consecutive order_by calls form one sort, the first call primary.
+            std::vector<const OrderByOp*> keys;
+            for (; i < queue.size() && std::holds_alternative<OrderByOp>(*queue[i]); ++i) {
+                keys.push_back(&std::get<OrderByOp>(*queue[i]));
+            }
+            --i;
+            if (!rows.order_by(keys)) return false;
+            continue;
+        }
         bool ok = std::visit(
             [&](const auto& op) -> bool {
                 using Op = std::decay_t<decltype(op)>;

@@ -418,7 +418,19 @@ PyMethodDef query_methods[] = {
     {"where", FASTCALL(query_where), FAST,
      "where($self, condition)\n--\n\n"
      "Adds a WHERE clause to filter results (not fully implemented).\n\n"
-     "# Arguments\n\n* `condition` - The condition to filter by\n\n"
+     "The condition is parsed at once (a malformed one raises `ValueError` naming the column) and, "
+     "where the clause stands in the queue, every row is evaluated and kept only when the condition "
+     "is true. The language is a subset of openCypher expressions: literals (`1`, `2.5`, `'text'`, "
+     "`\"text\"`, `true`, `false`, `null`, `[1, 2]`), `var` and `var.key` (a missing key or variable is "
+     "`null`), the functions `type`, `name`, `uid`, `size`, `toLower`, `toUpper` and `coalesce`, and by "
+     "precedence `OR`, `XOR`, `AND`, `NOT`, comparisons (`=`, `<>`, `!=`, `<`, `<=`, `>`, `>=`), "
+     "`IS [NOT] NULL`, `IN`, `STARTS WITH`, `ENDS WITH`, `CONTAINS`, `=~` (a Python regular expression "
+     "matching the whole text), `+ -`, `* / %`, unary `-` and parentheses. Keywords and function names "
+     "ignore case. Logic is three-valued: an operand that is `null` makes a comparison, arithmetic or "
+     "function `null`, and so does an ordering of values that Python cannot order. Values compare with "
+     "Python's own operators; nodes and edges are equal when their uids are.\n\n"
+     "# Arguments\n\n* `condition` - The condition to filter by, e.g. "
+     "`\"n.age > 30 AND n.name STARTS WITH 'A'\"`\n\n"
      "# Returns\n\nA new `Query` for method chaining"},
     {"return_", FASTCALL(query_return), FAST,
      "return_($self, *variables)\n--\n\n"

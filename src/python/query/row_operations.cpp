@@ -1,13 +1,104 @@
-// Row operations. They are recorded by the builder and, for now, passed over
-// by the run: they filter, project, order and cut nothing.
+// Row operations, applied where they stand in the queue.
+//
+// They act on rows of the binding table (row j is entry j of every list
+// longer than j) and write the lists back: each list becomes its entries in
+// the new row order, rows that lack the variable skipped. Lists that were
+// aligned therefore stay aligned, and a shorter list keeps covering the first
+// rows, as the model of results requires.
+//
+// While a condition is evaluated or a sort compares values, Python code may
+// run (a property's `__eq__` or `__lt__`). The table being read is held by
+// its own reference for that time: a copy of this query that shares it and
+// runs from inside that code writes into a copy of its own (copy on write),
+// never into the table under our feet. The table is written only after all
+// Python code of the step has run.
 #include "query/row_operations.hpp"
+
+#include <algorithm>
+
+#include "errors.hpp"
+#include "query/row_order.hpp"
 
 namespace velarto::py::query {
 
-bool RowOperations::apply(const WhereOp&) { return true; }
-bool RowOperations::apply(const WithOp&) { return true; }
-bool RowOperations::apply(const OrderByOp&) { return true; }
-bool RowOperations::apply(const SkipOp&) { return true; }
-bool RowOperations::apply(const LimitOp&) { return true; }
+void RowOperations::keep_rows(const std::vector<std::size_t>& order) {
+    for (auto& entry : state_.writable_bindings().entries()) {
+        ResultList& list = entry.second;
+        ResultList kept;
+        kept.reserve(std::min(order.size(), list.size()));
+        for (std::size_t row : order) {
+            if (row < list.size()) kept.push_back(std::move(list[row]));
+        }
+        list = std::move(kept);
+    }
+}
+
+bool RowOperations::apply(const WhereOp& op) {
+    if (!op.parsed) return true;
+    std::vector<std::size_t> kept;
+    {
+        std::shared_ptr<const Bindings> table = state_.bindings;
+        ConditionEvaluator evaluator(*op.parsed, *table, regexes_);
+        std::size_t rows = table->row_count();
+        for (std::size_t row = 0; row < rows; ++row) {
+            Truth truth;
+            if (!evaluator.test(row, truth)) return false;
+            if (truth == Truth::True) kept.push_back(row);
+        }
+        if (kept.size() == rows) return true;
+    }
+    keep_rows(kept);
+    return true;
+}
+
+bool RowOperations::apply(const WithOp& op) {
+    if (op.variables.empty()) return true;
+    auto named = [&](const auto& entry) {
+        return std::find(op.variables.begin(), op.variables.end(), entry.first) != op.variables.end();
+    };
+    const auto& entries = state_.bindings->entries();
+    if (std::all_of(entries.begin(), entries.end(), named)) return true;
+    auto& writable = state_.writable_bindings().entries();
+    writable.erase(std::remove_if(writable.begin(), writable.end(), [&](const auto& e) { return !named(e); }),
+                   writable.end());
+    return true;
+}
+
+bool RowOperations::apply(const OrderByOp& op) { return order_by({&op}); }
+
+bool RowOperations::order_by(const std::vector<const OrderByOp*>& keys) {
+    std::vector<std::size_t> order;
+    {
+        std::shared_ptr<const Bindings> table = state_.bindings;
+        std::vector<SortKey> sort_keys;
+        for (const OrderByOp* op : keys) {
+            Ref key = Ref::steal(to_python_str(op->key));
+            if (!key) return false;
+            sort_keys.push_back({table->find(op->variable), std::move(key), op->ascending});
+        }
+        if (!sorted_rows(sort_keys, table->row_count(), order)) return false;
+        if (std::is_sorted(order.begin(), order.end())) return true;
+    }
+    keep_rows(order);
+    return true;
+}
+
+bool RowOperations::apply(const SkipOp& op) {
+    if (op.count == 0 || state_.bindings->row_count() == 0) return true;
+    for (auto& entry : state_.writable_bindings().entries()) {
+        ResultList& list = entry.second;
+        list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min(op.count, list.size())));
+    }
+    return true;
+}
+
+bool RowOperations::apply(const LimitOp& op) {
+    if (state_.bindings->row_count() <= op.count) return true;
+    for (auto& entry : state_.writable_bindings().entries()) {
+        ResultList& list = entry.second;
+        if (list.size() > op.count) list.erase(list.begin() + static_cast<std::ptrdiff_t>(op.count), list.end());
+    }
+    return true;
+}
 
 } // namespace velarto::py::query

@@ -2,6 +2,9 @@
 // their place in the queue on the rows of the binding table.
 #pragma once
 
+#include <vector>
+
+#include "query/condition_eval.hpp"
 #include "query/query_state.hpp"
 
 namespace velarto::py::query {
@@ -16,8 +19,16 @@ public:
     bool apply(const SkipOp& op);
     bool apply(const LimitOp& op);
 
+    // Consecutive order_by calls: one stable sort, the first call's key primary.
+    bool order_by(const std::vector<const OrderByOp*>& keys);
+
 private:
+    // Every list becomes its entries in the given row order, rows that lack
+    // the variable skipped.
+    void keep_rows(const std::vector<std::size_t>& order);
+
     QueryState& state_;
+    RegexCache regexes_; // for the whole run
 };
 
 } // namespace velarto::py::query

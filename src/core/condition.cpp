@@ -1,0 +1,429 @@
+// The condition parser: an operator-precedence parser over the lexer's tokens.
+//
+// Within one bracket level the parser keeps two stacks, operands and pending
+// operators, and makes a node whenever an operator arrives that binds looser
+// than the pending one on top; a run of one family (`a AND b AND c`,
+// `a < b <= c`, `a + b - c`) stays one pending entry and becomes one node. So
+// the parser recurses only into brackets, calls and lists, a few frames per
+// level, and `depth_` bounds those; however the operators of a level are
+// stacked, they never deepen the C++ stack. Every node checks its height as
+// it is made, so no input makes a tree taller than kMaxConditionDepth: the
+// evaluator's recursion is bounded by the same number. The worst input (a
+// precedence staircase inside 200 brackets) needs under 200 KB of stack.
+//
+// NOT binds looser than comparisons (`NOT a = b` is `NOT (a = b)`) and is
+// only accepted where a whole boolean operand may stand: `a = NOT b` is an
+// error, as in openCypher. Predicates (IS NULL, IN, STARTS WITH, ...) bind
+// tighter than comparisons: `a = b IS NULL` tests `b`.
+#include "condition.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "condition_lexer.hpp"
+
+namespace velarto::core {
+
+namespace {
+
+constexpr std::uint32_t kFailed = UINT32_MAX;
+
+enum Level : int {
+    kNone = 0, kOr, kXor, kAnd, kNot, kCompare, kPredicate, kAdditive, kMultiplicative, kUnary,
+};
+
+int infix_level(const Token& token) {
+    switch (token.kind) {
+    case Tok::Eq: case Tok::Ne: case Tok::Lt: case Tok::Le: case Tok::Gt: case Tok::Ge:
+        return kCompare;
+    case Tok::Matches: return kPredicate;
+    case Tok::Plus: case Tok::Minus: return kAdditive;
+    case Tok::Star: case Tok::Slash: case Tok::Percent: return kMultiplicative;
+    case Tok::Word: break;
+    default: return kNone;
+    }
+    switch (token.keyword) {
+    case Keyword::Or: return kOr;
+    case Keyword::Xor: return kXor;
+    case Keyword::And: return kAnd;
+    case Keyword::Is: case Keyword::In: case Keyword::Starts: case Keyword::Ends: case Keyword::Contains:
+        return kPredicate;
+    default: return kNone;
+    }
+}
+
+Op binary_op(Tok kind) {
+    switch (kind) {
+    case Tok::Eq: return Op::Eq;
+    case Tok::Ne: return Op::Ne;
+    case Tok::Lt: return Op::Lt;
+    case Tok::Le: return Op::Le;
+    case Tok::Gt: return Op::Gt;
+    case Tok::Ge: return Op::Ge;
+    case Tok::Plus: return Op::Add;
+    case Tok::Minus: return Op::Sub;
+    case Tok::Star: return Op::Mul;
+    case Tok::Slash: return Op::Div;
+    default: return Op::Mod;
+    }
+}
+
+std::optional<Function> function_named(std::string_view word) {
+    static constexpr Function kAll[] = {Function::Type, Function::Name, Function::Uid, Function::Size,
+                                        Function::ToLower, Function::ToUpper, Function::Coalesce};
+    for (Function function : kAll) {
+        std::string_view name = function_name(function);
+        if (name.size() != word.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) {
+            auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+            same = lower(name[i]) == lower(word[i]);
+        }
+        if (same) return function;
+    }
+    return std::nullopt;
+}
+
+class Parser {
+public:
+    explicit Parser(std::string_view text) : text_(text), lexer_(text) { current_ = lexer_.next(); }
+
+    Result<ConditionTree> run() {
+        if (peek().kind == Tok::End) return VelartoError::invalid_query("condition is empty");
+        std::uint32_t root = expression();
+        if (root != kFailed && peek().kind != Tok::End) root = unexpected();
+        if (root == kFailed) return std::move(*error_);
+        tree_.root = root;
+        return std::move(tree_);
+    }
+
+private:
+    // ------------------------------------------------------------ tokens
+
+    // The current token, or (ahead = 1) the one after it.
+    const Token& peek(int ahead = 0) {
+        if (ahead == 0) return current_;
+        if (!lookahead_) lookahead_ = lexer_.next();
+        return *lookahead_;
+    }
+    Token advance() {
+        Token token = std::move(current_);
+        if (lookahead_) {
+            current_ = std::move(*lookahead_);
+            lookahead_.reset();
+        } else {
+            current_ = lexer_.next();
+        }
+        return token;
+    }
+    bool is(Keyword keyword) const { return current_.kind == Tok::Word && current_.keyword == keyword; }
+    std::string_view source(const Token& token) const {
+        return text_.substr(token.begin, token.end - token.begin);
+    }
+
+    // ------------------------------------------------------------ errors
+
+    // A lexical error stands at the token the parser stopped on (or the one
+    // after it), so it is the one to report.
+    std::uint32_t fail(std::string what, std::size_t column) {
+        bool lexical = current_.kind == Tok::Invalid || (lookahead_ && lookahead_->kind == Tok::Invalid);
+        error_ = lexical ? lexer_.error() : condition_error(std::move(what), column, text_);
+        return kFailed;
+    }
+    std::uint32_t unexpected() { return fail("unexpected " + describe_token(peek(), text_), peek().column); }
+    std::uint32_t expected(const char* what) {
+        return fail(std::string("expected ") + what + " but found " + describe_token(peek(), text_), peek().column);
+    }
+    bool expect(Tok kind, const char* what) {
+        if (peek().kind == kind) {
+            advance();
+            return true;
+        }
+        expected(what);
+        return false;
+    }
+    bool expect(Keyword keyword, const char* what) {
+        if (is(keyword)) {
+            advance();
+            return true;
+        }
+        expected(what);
+        return false;
+    }
+
+    // ------------------------------------------------------------ nodes
+
+    std::uint32_t add(ExprNode node) {
+        for (std::uint32_t operand : node.operands) {
+            node.height = std::max(node.height, tree_.nodes[operand].height + 1);
+        }
+        if (node.height > kMaxConditionDepth) return fail("condition nested too deeply", node.column);
+        tree_.nodes.push_back(std::move(node));
+        return static_cast<std::uint32_t>(tree_.nodes.size() - 1);
+    }
+    std::uint32_t leaf(ExprKind kind, const Token& token, std::string text = {}) {
+        ExprNode node(kind, token.column);
+        node.text = std::move(text);
+        return add(std::move(node));
+    }
+    // Brackets, calls and lists nest the parser's own recursion.
+    bool open(const Token& token) {
+        if (++depth_ <= kMaxConditionDepth) return true;
+        fail("condition nested too deeply", token.column);
+        return false;
+    }
+
+    // ------------------------------------------------------------ operators
+
+    // An operator waiting for the rest of its operands: `count` operands of
+    // the operand stack belong to it once it is reduced.
+    struct Pending {
+        ExprKind kind;
+        int level;
+        std::size_t column;
+        std::size_t count;
+        std::vector<Op> ops;
+    };
+    struct Stacks {
+        std::vector<std::uint32_t> operands;
+        std::vector<Pending> pending;
+    };
+
+    // One bracket level: operands and operators up to the first token that
+    // continues no expression.
+    std::uint32_t expression() {
+        Stacks stacks;
+        if (!operand(stacks)) return kFailed;
+        for (int level = infix_level(peek()); level != kNone; level = infix_level(peek())) {
+            if (!reduce(stacks, level)) return kFailed;
+            bool operand_follows = false;
+            if (!infix(stacks, level, operand_follows)) return kFailed;
+            if (operand_follows && !operand(stacks)) return kFailed;
+        }
+        if (!reduce(stacks, kNone)) return kFailed;
+        return stacks.operands.back();
+    }
+
+    // Prefix operators, then one atom. NOT only stands where a whole boolean
+    // operand may: first, or after OR, XOR, AND or another NOT.
+    bool operand(Stacks& stacks) {
+        while (true) {
+            const Pending* awaiting = stacks.pending.empty() ? nullptr : &stacks.pending.back();
+            bool logical = !awaiting || awaiting->level <= kNot;
+            if (logical && is(Keyword::Not)) {
+                stacks.pending.push_back({ExprKind::Not, kNot, advance().column, 1, {}});
+            } else if (peek().kind == Tok::Minus) {
+                stacks.pending.push_back({ExprKind::Negate, kUnary, advance().column, 1, {}});
+            } else {
+                break;
+            }
+        }
+        std::uint32_t atom_index = atom();
+        if (atom_index == kFailed) return false;
+        stacks.operands.push_back(atom_index);
+        return true;
+    }
+
+    // Makes the nodes of the pending operators that bind tighter than an
+    // operator of `level` (kNone: all of them). Predicates associate to the
+    // left one by one; the other families collect a whole run into one node.
+    bool reduce(Stacks& stacks, int level) {
+        while (!stacks.pending.empty()) {
+            Pending& top = stacks.pending.back();
+            if (top.level < level || (top.level == level && level != kPredicate)) break;
+            ExprNode node(top.kind, top.column);
+            node.ops = std::move(top.ops);
+            node.operands.assign(stacks.operands.end() - static_cast<std::ptrdiff_t>(top.count), stacks.operands.end());
+            stacks.operands.resize(stacks.operands.size() - top.count);
+            stacks.pending.pop_back();
+            std::uint32_t index = add(std::move(node));
+            if (index == kFailed) return false;
+            stacks.operands.push_back(index);
+        }
+        return true;
+    }
+
+    bool infix(Stacks& stacks, int level, bool& operand_follows) {
+        operand_follows = true;
+        if (level == kPredicate) return predicate(stacks, operand_follows);
+        ExprKind kind = level == kOr ? ExprKind::Or
+                      : level == kXor ? ExprKind::Xor
+                      : level == kAnd ? ExprKind::And
+                      : level == kCompare ? ExprKind::Compare : ExprKind::Arithmetic;
+        Token token = advance();
+        bool chained = kind == ExprKind::Compare || kind == ExprKind::Arithmetic;
+        if (!stacks.pending.empty() && stacks.pending.back().level == level) {
+            Pending& run = stacks.pending.back(); // a run of one family: one node
+            ++run.count;
+            if (chained) run.ops.push_back(binary_op(token.kind));
+            return true;
+        }
+        Pending pending{kind, level, token.column, 2, {}};
+        if (chained) pending.ops.push_back(binary_op(token.kind));
+        stacks.pending.push_back(std::move(pending));
+        return true;
+    }
+
+    // IS [NOT] NULL applies at once to the operand before it; IN, STARTS
+    // WITH, ENDS WITH, CONTAINS and =~ wait for the operand after them.
+    bool predicate(Stacks& stacks, bool& operand_follows) {
+        Token token = advance();
+        Op op;
+        if (token.kind == Tok::Matches) {
+            op = Op::Matches;
+        } else if (token.keyword == Keyword::Is) {
+            bool negated = is(Keyword::Not);
+            if (negated) advance();
+            if (!expect(Keyword::Null, "'NULL'")) return false;
+            ExprNode node(ExprKind::Predicate, token.column);
+            node.ops.push_back(negated ? Op::IsNotNull : Op::IsNull);
+            node.operands.push_back(stacks.operands.back());
+            std::uint32_t index = add(std::move(node));
+            if (index == kFailed) return false;
+            stacks.operands.back() = index;
+            operand_follows = false;
+            return true;
+        } else if (token.keyword == Keyword::In) {
+            op = Op::In;
+        } else if (token.keyword == Keyword::Contains) {
+            op = Op::Contains;
+        } else {
+            if (!expect(Keyword::With, "'WITH'")) return false;
+            op = token.keyword == Keyword::Starts ? Op::StartsWith : Op::EndsWith;
+        }
+        stacks.pending.push_back({ExprKind::Predicate, kPredicate, token.column, 2, {op}});
+        return true;
+    }
+
+    // ------------------------------------------------------------ atoms
+
+    // Atoms stand on the recursion path of brackets, so they keep their
+    // frames small: each kind is read by its own function.
+    std::uint32_t atom() {
+        switch (peek().kind) {
+        case Tok::LParen: return group();
+        case Tok::LBracket: return list();
+        case Tok::Quoted: return variable();
+        case Tok::Integer: case Tok::Float: case Tok::String: return literal();
+        case Tok::Word: break;
+        default: return unexpected();
+        }
+        switch (peek().keyword) {
+        case Keyword::True: case Keyword::False: case Keyword::Null: return literal();
+        case Keyword::None: return peek(1).kind == Tok::LParen ? call() : variable();
+        default: return unexpected();
+        }
+    }
+
+    std::uint32_t literal() {
+        Token token = advance();
+        switch (token.kind) {
+        case Tok::Integer: return leaf(ExprKind::Integer, token, std::string(source(token)));
+        case Tok::Float: return leaf(ExprKind::Float, token, std::string(source(token)));
+        case Tok::String: return leaf(ExprKind::String, token, std::move(token.value));
+        default: break;
+        }
+        if (token.keyword == Keyword::Null) return leaf(ExprKind::Null, token);
+        std::uint32_t index = leaf(ExprKind::Boolean, token);
+        if (index != kFailed) tree_.nodes[index].boolean = token.keyword == Keyword::True;
+        return index;
+    }
+
+    std::uint32_t group() {
+        if (!open(peek())) return kFailed;
+        advance();
+        std::uint32_t inner = expression();
+        if (inner == kFailed || !expect(Tok::RParen, "')'")) return kFailed;
+        --depth_;
+        return inner;
+    }
+
+    // Items (or arguments) up to the closing token, after the opening one.
+    bool items(ExprNode& node, Tok close, const char* close_text) {
+        if (peek().kind == close) {
+            advance();
+            return true;
+        }
+        while (true) {
+            std::uint32_t item = expression();
+            if (item == kFailed) return false;
+            node.operands.push_back(item);
+            if (peek().kind != Tok::Comma) return expect(close, close_text);
+            advance();
+        }
+    }
+
+    std::uint32_t list() {
+        ExprNode node(ExprKind::List, peek().column);
+        if (!open(peek())) return kFailed;
+        advance();
+        if (!items(node, Tok::RBracket, "',' or ']'")) return kFailed;
+        --depth_;
+        return add(std::move(node));
+    }
+
+    std::uint32_t call() {
+        std::optional<Function> function = function_named(source(peek()));
+        if (!function) return fail("unknown function '" + std::string(source(peek())) + "'", peek().column);
+        ExprNode node(ExprKind::Call, peek().column);
+        node.function = *function;
+        if (!open(peek())) return kFailed;
+        advance();
+        advance(); // the '('
+        if (!items(node, Tok::RParen, "',' or ')'")) return kFailed;
+        --depth_;
+        if (!arity_fits(*function, node.operands.size(), node.column)) return kFailed;
+        return add(std::move(node));
+    }
+
+    bool arity_fits(Function function, std::size_t given, std::size_t column) {
+        std::string called = std::string(function_name(function)) + "()";
+        if (function == Function::Coalesce && given == 0) {
+            fail(called + " takes at least one argument but was given none", column);
+            return false;
+        }
+        if (function != Function::Coalesce && given != 1) {
+            fail(called + " takes exactly one argument but was given " + std::to_string(given), column);
+            return false;
+        }
+        return true;
+    }
+
+    std::uint32_t variable() {
+        const Token& name = advance();
+        ExprNode node(ExprKind::Variable, name.column);
+        node.text = name.kind == Tok::Quoted ? name.value : std::string(source(name));
+        if (peek().kind == Tok::Dot) {
+            advance();
+            Token key = peek();
+            if (key.kind != Tok::Word && key.kind != Tok::Quoted) return expected("a property name");
+            advance();
+            node.kind = ExprKind::Property;
+            node.key = key.kind == Tok::Quoted ? key.value : std::string(source(key));
+        }
+        return add(std::move(node));
+    }
+
+    std::string_view text_;
+    ConditionLexer lexer_;
+    Token current_{Tok::End, Keyword::None, 0, 0, 0, {}};
+    std::optional<Token> lookahead_;
+    std::size_t depth_ = 0;
+    ConditionTree tree_;
+    std::optional<VelartoError> error_;
+};
+
+} // namespace
+
+Result<ConditionTree> parse_condition(std::string_view utf8_text) {
+    return Parser(utf8_text).run();
+}
+
+VelartoError condition_error(std::string what, std::size_t column, std::string_view text) {
+    what += " at column " + std::to_string(column) + " in '";
+    what.append(text);
+    what += '\'';
+    return VelartoError::invalid_query(std::move(what));
+}
+
+} // namespace velarto::core

@@ -1,0 +1,99 @@
+// The condition language of `where`: text in, expression tree out.
+//
+// A condition is a small expression language: literals (integers kept as
+// their digits, floats, quoted strings, true/false/null, lists), variables and
+// their properties (`n`, `n.age`), a handful of functions, and the usual
+// operators in openCypher's precedence order:
+//
+//   OR < XOR < AND < NOT < comparisons (=, <>, !=, <, <=, >, >=, chained)
+//      < predicates (IS [NOT] NULL, IN, STARTS WITH, ENDS WITH, CONTAINS, =~)
+//      < + - < * / % < unary - < atoms
+//
+// The tree lives in one flat vector: every node refers to its operands by
+// index, children stand before their parents and the root is last, so a tree
+// of any size is freed without recursion. Runs of one associative operator
+// (`a OR b OR c`, `a + b - c`, `a < b <= c`) become one node with many
+// operands, which keeps the tree shallow for long generated conditions.
+//
+// The one non-obvious decision is the bound on nesting. The parser recurses
+// on brackets and the evaluator on the tree, so both are bounded: bracket
+// depth and tree height above kMaxConditionDepth are errors ("nested too
+// deeply"), found before the stack grows further. Together with the flat
+// tree this makes parsing linear in the length of the text and safe on any
+// input, however hostile.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.hpp"
+
+namespace velarto::core {
+
+inline constexpr std::size_t kMaxConditionDepth = 200;
+
+enum class ExprKind : std::uint8_t {
+    Integer,    // text: the decimal digits
+    Float,      // text: the literal as written
+    String,     // text: the decoded value (UTF-8)
+    Boolean,    // boolean
+    Null,
+    List,       // operands: the items
+    Variable,   // text: the name
+    Property,   // text: the variable's name; key: the property key
+    Call,       // function; operands: the arguments
+    Not,        // one operand
+    Negate,     // one operand
+    Or,         // two or more operands
+    Xor,
+    And,
+    Compare,    // operands[i] ops[i] operands[i + 1], each pair tested
+    Arithmetic, // operands[0] ops[0] operands[1] ops[1] ..., left to right
+    Predicate,  // ops[0] applied to one operand (IS [NOT] NULL) or two
+};
+
+enum class Op : std::uint8_t {
+    Eq, Ne, Lt, Le, Gt, Ge,
+    Add, Sub, Mul, Div, Mod,
+    IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Matches,
+};
+
+enum class Function : std::uint8_t { Type, Name, Uid, Size, ToLower, ToUpper, Coalesce };
+
+struct ExprNode {
+    ExprNode(ExprKind kind_, std::size_t column_) : kind(kind_), column(column_) {}
+
+    ExprKind kind;
+    bool boolean = false;
+    Function function = Function::Type;
+    std::size_t column = 0;  // 1-based code point column of the node's token
+    std::size_t height = 0;  // 0 for leaves
+    std::string text;
+    std::string key;
+    std::vector<std::uint32_t> operands;
+    std::vector<Op> ops;
+};
+
+struct ConditionTree {
+    std::vector<ExprNode> nodes; // operands before the nodes that use them
+    std::uint32_t root = 0;
+};
+
+// Parses a UTF-8 condition. Errors are InvalidQuery errors whose message says
+// what is wrong, at which column, in which text. Never throws (beyond
+// allocation failure); linear in the length of the text.
+Result<ConditionTree> parse_condition(std::string_view utf8_text);
+
+// A fully parenthesised text of the tree, for tests and diagnostics.
+std::string render_condition(const ConditionTree& tree);
+
+const char* op_text(Op op);
+const char* function_name(Function function);
+
+// The message of a condition error: what went wrong, at which column, in which text.
+VelartoError condition_error(std::string what, std::size_t column, std::string_view text);
+
+} // namespace velarto::core

@@ -1,0 +1,396 @@
+// The evaluator of `where` conditions: the tree walk, logic and operators.
+//
+// Every function returns false with the exception set when Python code
+// failed, and otherwise writes its result. Recursion follows the tree, whose
+// height the parser bounds, so deep conditions cannot exhaust the stack.
+// Operands are evaluated left to right; AND, OR and chained comparisons stop
+// at the first operand that decides the result, as Python's `and`, `or` and
+// chained comparisons do. Functions and the string predicates are in
+// condition_functions.cpp.
+#include "query/condition_eval.hpp"
+
+#include "classes.hpp"
+#include "graph_elements.hpp"
+
+namespace velarto::py::query {
+
+using core::ExprKind;
+using core::ExprNode;
+using core::Op;
+
+namespace {
+
+Value python_value(Ref object) {
+    Value value;
+    if (object.get() != Py_None) value.object = std::move(object);
+    return value;
+}
+
+Value boolean(Truth truth) {
+    Value value;
+    if (truth != Truth::Null) value.object = Ref::borrow(truth == Truth::True ? Py_True : Py_False);
+    return value;
+}
+
+const char* type_name(const Value& value) {
+    if (value.element) return std::holds_alternative<NodeValue>(*value.element) ? "Node" : "Edge";
+    return Py_TYPE(value.object.get())->tp_name;
+}
+
+// A logical operand: null, true or false; anything else is a TypeError.
+bool truth_of(const Value& value, const char* context, Truth& out) {
+    if (value.is_null()) {
+        out = Truth::Null;
+        return true;
+    }
+    if (value.object.get() == Py_True || value.object.get() == Py_False) {
+        out = value.object.get() == Py_True ? Truth::True : Truth::False;
+        return true;
+    }
+    PyErr_Format(PyExc_TypeError, "%s expects booleans or null, got %.200s", context, type_name(value));
+    return false;
+}
+
+Truth negation(Truth truth) {
+    if (truth == Truth::Null) return Truth::Null;
+    return truth == Truth::True ? Truth::False : Truth::True;
+}
+
+Truth both(Truth a, Truth b) {
+    if (a == Truth::False || b == Truth::False) return Truth::False;
+    if (a == Truth::Null || b == Truth::Null) return Truth::Null;
+    return Truth::True;
+}
+
+bool truth_of_object(PyObject* result, Truth& out) {
+    int truth = PyObject_IsTrue(result);
+    if (truth < 0) return false;
+    out = truth ? Truth::True : Truth::False;
+    return true;
+}
+
+// What makes a graph value itself: node or edge, and the digest behind its
+// uid (a node's uid is a function of its type's uid alone). Nodes and edges
+// of the row and Node or Edge objects held in properties alike.
+struct Identity {
+    int kind = 0; // 0: not a graph value, 1: a node, 2: an edge
+    const core::Digest* digest = nullptr;
+};
+
+Identity identity_of(const Value& value) {
+    const NodeValue* node = nullptr;
+    const EdgeValue* edge = nullptr;
+    if (value.element) {
+        node = std::get_if<NodeValue>(value.element);
+        edge = std::get_if<EdgeValue>(value.element);
+    } else if (Py_TYPE(value.object.get()) == NodeType) {
+        node = node_value(value.object.get());
+    } else if (Py_TYPE(value.object.get()) == EdgeType) {
+        edge = edge_value(value.object.get());
+    }
+    if (node) return {1, &node->type->digest()};
+    if (edge) return {2, &edge->digest()};
+    return {};
+}
+
+int rich_op(Op op) {
+    switch (op) {
+    case Op::Lt: return Py_LT;
+    case Op::Le: return Py_LE;
+    case Op::Gt: return Py_GT;
+    default: return Py_GE;
+    }
+}
+
+// `a < b` and its kin: null when either is null or a graph value, or when
+// Python refuses the ordering with TypeError.
+bool ordered(const Value& a, Op op, const Value& b, Truth& out) {
+    out = Truth::Null;
+    if (a.is_null() || b.is_null() || a.element || b.element) return true;
+    Ref result = Ref::steal(PyObject_RichCompare(a.object.get(), b.object.get(), rich_op(op)));
+    if (!result) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+        PyErr_Clear();
+        return true;
+    }
+    return truth_of_object(result.get(), out);
+}
+
+bool compared(const Value& a, Op op, const Value& b, Truth& out) {
+    if (op != Op::Eq && op != Op::Ne) return ordered(a, op, b, out);
+    if (!values_equal(a, b, out)) return false;
+    if (op == Op::Ne) out = negation(out);
+    return true;
+}
+
+PyObject* arithmetic_op(Op op, PyObject* a, PyObject* b) {
+    switch (op) {
+    case Op::Add: return PyNumber_Add(a, b);
+    case Op::Sub: return PyNumber_Subtract(a, b);
+    case Op::Mul: return PyNumber_Multiply(a, b);
+    case Op::Div: return PyNumber_TrueDivide(a, b);
+    default: return PyNumber_Remainder(a, b);
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- values
+
+PyObject* to_python(const Value& value) {
+    if (value.element) {
+        if (auto* node = std::get_if<NodeValue>(value.element)) return node_to_python(*node);
+        return edge_to_python(std::get<EdgeValue>(*value.element));
+    }
+    PyObject* object = value.object ? value.object.get() : Py_None;
+    Py_INCREF(object);
+    return object;
+}
+
+bool values_equal(const Value& a, const Value& b, Truth& out) {
+    if (a.is_null() || b.is_null()) {
+        out = Truth::Null;
+        return true;
+    }
+    Identity x = identity_of(a), y = identity_of(b);
+    if (x.kind || y.kind) {
+        out = (x.kind == y.kind && *x.digest == *y.digest) ? Truth::True : Truth::False;
+        return true;
+    }
+    Ref result = Ref::steal(PyObject_RichCompare(a.object.get(), b.object.get(), Py_EQ));
+    return result && truth_of_object(result.get(), out);
+}
+
+// ---------------------------------------------------------------- evaluator
+
+ConditionEvaluator::ConditionEvaluator(const Condition& condition, const Bindings& bindings, RegexCache& regexes)
+    : condition_(condition), regexes_(regexes), lists_(condition.tree.nodes.size(), nullptr) {
+    for (std::size_t i = 0; i < lists_.size(); ++i) {
+        const ExprNode& expr = condition.tree.nodes[i];
+        if (expr.kind == ExprKind::Variable || expr.kind == ExprKind::Property) lists_[i] = bindings.find(expr.text);
+    }
+}
+
+bool ConditionEvaluator::test(std::size_t row, Truth& out) {
+    row_ = row;
+    Value value;
+    return eval(condition_.tree.root, value) && truth_of(value, "a where condition", out);
+}
+
+bool ConditionEvaluator::eval(std::uint32_t index, Value& out) {
+    const ExprNode& expr = node(index);
+    switch (expr.kind) {
+    case ExprKind::Integer:
+    case ExprKind::Float:
+    case ExprKind::String: out.object = condition_.constants[index]; return true;
+    case ExprKind::Boolean: out = boolean(expr.boolean ? Truth::True : Truth::False); return true;
+    case ExprKind::Null: out = Value{}; return true;
+    case ExprKind::List: return list(expr, out);
+    case ExprKind::Variable: element(index, out); return true;
+    case ExprKind::Property: return property(index, out);
+    case ExprKind::Call: return call(expr, out);
+    case ExprKind::Not: {
+        Value operand;
+        Truth truth;
+        if (!eval(expr.operands[0], operand) || !truth_of(operand, "NOT", truth)) return false;
+        out = boolean(negation(truth));
+        return true;
+    }
+    case ExprKind::Negate: return negate(expr, out);
+    case ExprKind::Or:
+    case ExprKind::Xor:
+    case ExprKind::And: return logical(expr, out);
+    case ExprKind::Compare: return compare(expr, out);
+    case ExprKind::Arithmetic: return arithmetic(expr, out);
+    case ExprKind::Predicate: return predicate(expr, out);
+    }
+    return true;
+}
+
+void ConditionEvaluator::element(std::uint32_t index, Value& out) const {
+    out = Value{};
+    const ResultList* list = lists_[index];
+    if (list && row_ < list->size()) out.element = &(*list)[row_];
+}
+
+bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
+    element(index, out);
+    if (!out.element) return true;
+    const QueryResult& entry = *out.element;
+    out.element = nullptr;
+    PyObject* properties = std::holds_alternative<NodeValue>(entry) ? std::get<NodeValue>(entry).properties.get()
+                                                                    : std::get<EdgeValue>(entry).properties.get();
+    if (!properties || !PyDict_Check(properties)) return true;
+    PyObject* found = PyDict_GetItemWithError(properties, condition_.constants[index].get());
+    if (!found) return !PyErr_Occurred();
+    out = python_value(Ref::borrow(found));
+    return true;
+}
+
+bool ConditionEvaluator::list(const ExprNode& expr, Value& out) {
+    Ref items = Ref::steal(PyList_New(static_cast<Py_ssize_t>(expr.operands.size())));
+    if (!items) return false;
+    for (std::size_t i = 0; i < expr.operands.size(); ++i) {
+        Value item;
+        if (!eval(expr.operands[i], item)) return false;
+        PyObject* object = to_python(item);
+        if (!object) return false;
+        PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), object);
+    }
+    out = python_value(std::move(items));
+    return true;
+}
+
+bool ConditionEvaluator::logical(const ExprNode& expr, Value& out) {
+    const char* name = expr.kind == ExprKind::And ? "AND" : expr.kind == ExprKind::Or ? "OR" : "XOR";
+    Truth result = expr.kind == ExprKind::And ? Truth::True : Truth::False;
+    for (std::uint32_t operand_index : expr.operands) {
+        Value operand;
+        Truth truth;
+        if (!eval(operand_index, operand) || !truth_of(operand, name, truth)) return false;
+        if (expr.kind == ExprKind::And) {
+            result = both(result, truth);
+            if (result == Truth::False) break;
+        } else if (expr.kind == ExprKind::Or) {
+            result = negation(both(negation(result), negation(truth)));
+            if (result == Truth::True) break;
+        } else if (truth == Truth::Null || result == Truth::Null) {
+            result = Truth::Null;
+        } else {
+            result = truth == result ? Truth::False : Truth::True;
+        }
+    }
+    out = boolean(result);
+    return true;
+}
+
+// a < b <= c: every pair tested, the results joined by AND.
+bool ConditionEvaluator::compare(const ExprNode& expr, Value& out) {
+    Value left;
+    if (!eval(expr.operands[0], left)) return false;
+    Truth result = Truth::True;
+    for (std::size_t i = 0; i < expr.ops.size(); ++i) {
+        Value right;
+        Truth truth;
+        if (!eval(expr.operands[i + 1], right) || !compared(left, expr.ops[i], right, truth)) return false;
+        result = both(result, truth);
+        if (result == Truth::False) break;
+        left = std::move(right);
+    }
+    out = boolean(result);
+    return true;
+}
+
+bool ConditionEvaluator::arithmetic(const ExprNode& expr, Value& out) {
+    Value total;
+    if (!eval(expr.operands[0], total)) return false;
+    for (std::size_t i = 0; i < expr.ops.size() && !total.is_null(); ++i) {
+        Value right;
+        if (!eval(expr.operands[i + 1], right)) return false;
+        if (right.is_null()) {
+            total = Value{};
+            break;
+        }
+        Ref a = Ref::steal(to_python(total)), b = Ref::steal(to_python(right));
+        if (!a || !b) return false;
+        Ref result = Ref::steal(arithmetic_op(expr.ops[i], a.get(), b.get()));
+        if (!result) return false;
+        total = python_value(std::move(result));
+    }
+    out = std::move(total);
+    return true;
+}
+
+bool ConditionEvaluator::negate(const ExprNode& expr, Value& out) {
+    Value operand;
+    if (!eval(expr.operands[0], operand)) return false;
+    if (operand.is_null()) {
+        out = Value{};
+        return true;
+    }
+    Ref object = Ref::steal(to_python(operand));
+    Ref result = Ref::steal(object ? PyNumber_Negative(object.get()) : nullptr);
+    if (!result) return false;
+    out = python_value(std::move(result));
+    return true;
+}
+
+bool ConditionEvaluator::predicate(const ExprNode& expr, Value& out) {
+    Op op = expr.ops[0];
+    Truth truth = Truth::Null;
+    if (op == Op::In) {
+        if (!membership(expr, truth)) return false;
+    } else {
+        Value left;
+        if (!eval(expr.operands[0], left)) return false;
+        if (op == Op::IsNull || op == Op::IsNotNull) {
+            truth = (left.is_null() == (op == Op::IsNull)) ? Truth::True : Truth::False;
+        } else {
+            Value right;
+            if (!eval(expr.operands[1], right) || !text_test(op, left, right, truth)) return false;
+        }
+    }
+    out = boolean(truth);
+    return true;
+}
+
+// x IN list: true when some item equals x; otherwise null when x or some
+// item is null (and the list is not empty), else false.
+bool ConditionEvaluator::membership(const ExprNode& expr, Truth& out) {
+    Value left;
+    if (!eval(expr.operands[0], left)) return false;
+    const ExprNode& right_expr = node(expr.operands[1]);
+    if (right_expr.kind == ExprKind::List) return member_of_list(left, right_expr, out);
+    Value right;
+    if (!eval(expr.operands[1], right)) return false;
+    out = Truth::Null;
+    if (right.is_null()) return true;
+    if (right.element) {
+        PyErr_Format(PyExc_TypeError, "IN expects a list, got %.200s", type_name(right));
+        return false;
+    }
+    return member_of_sequence(left, right.object.get(), out);
+}
+
+bool ConditionEvaluator::member_of_list(const Value& left, const ExprNode& list, Truth& out) {
+    out = Truth::False;
+    for (std::uint32_t item_index : list.operands) {
+        Value item;
+        Truth truth;
+        if (!eval(item_index, item) || !values_equal(left, item, truth)) return false;
+        if (truth == Truth::True) {
+            out = Truth::True;
+            return true;
+        }
+        if (truth == Truth::Null) out = Truth::Null;
+    }
+    return true;
+}
+
+// Lists and tuples are searched item by item as a list literal is; any
+// other container answers with Python's own `in`.
+bool ConditionEvaluator::member_of_sequence(const Value& left, PyObject* sequence, Truth& out) {
+    if (PyList_Check(sequence) || PyTuple_Check(sequence)) {
+        out = Truth::False;
+        Ref held = Ref::borrow(sequence);
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(sequence); ++i) {
+            Value item = python_value(Ref::borrow(PySequence_Fast_GET_ITEM(sequence, i)));
+            Truth truth;
+            if (!values_equal(left, item, truth)) return false;
+            if (truth == Truth::True) {
+                out = Truth::True;
+                return true;
+            }
+            if (truth == Truth::Null) out = Truth::Null;
+        }
+        return true;
+    }
+    if (left.is_null()) return true;
+    Ref needle = Ref::steal(to_python(left));
+    int found = needle ? PySequence_Contains(sequence, needle.get()) : -1;
+    if (found < 0) return false;
+    out = found ? Truth::True : Truth::False;
+    return true;
+}
+
+} // namespace velarto::py::query

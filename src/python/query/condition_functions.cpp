@@ -1,0 +1,142 @@
+// The functions and string predicates of `where` conditions, and the
+// per-run cache of compiled regular expressions.
+//
+// Every function but coalesce is null on a null argument. The graph
+// functions read the node or edge of the row directly: `type` gives the
+// display form of a node's type or of an edge's term's type, `name` an
+// edge's term name, `uid` the uid text. The string predicates are null
+// unless both sides are texts, as in openCypher; `=~` must match the whole
+// text, with Python's `re` syntax.
+#include "query/condition_eval.hpp"
+
+#include <string>
+
+#include "errors.hpp"
+#include "graph_elements.hpp"
+
+namespace velarto::py::query {
+
+using core::ExprNode;
+using core::Function;
+using core::Op;
+
+namespace {
+
+const char* kind_name(const Value& value) {
+    if (value.element) return std::holds_alternative<NodeValue>(*value.element) ? "Node" : "Edge";
+    return Py_TYPE(value.object.get())->tp_name;
+}
+
+bool wrong_argument(Function function, const char* expected, const Value& value) {
+    PyErr_Format(PyExc_TypeError, "%s() expects %s, got %.200s", core::function_name(function), expected,
+                 kind_name(value));
+    return false;
+}
+
+bool set_text(const std::string& text, Value& out) {
+    out.object = Ref::steal(to_python_str(text));
+    return static_cast<bool>(out.object);
+}
+
+bool set_object(PyObject* result, Value& out) {
+    if (!result) return false;
+    out.object = Ref::steal(result);
+    if (result == Py_None) out.object = Ref();
+    return true;
+}
+
+} // namespace
+
+bool ConditionEvaluator::call(const ExprNode& expr, Value& out) {
+    out = Value{};
+    if (expr.function == Function::Coalesce) {
+        for (std::uint32_t argument : expr.operands) {
+            if (!eval(argument, out)) return false;
+            if (!out.is_null()) return true;
+        }
+        return true;
+    }
+    Value argument;
+    if (!eval(expr.operands[0], argument)) return false;
+    if (argument.is_null()) return true;
+    switch (expr.function) {
+    case Function::Size: {
+        Ref object = Ref::steal(to_python(argument));
+        Py_ssize_t size = object ? PyObject_Size(object.get()) : -1;
+        return size >= 0 && set_object(PyLong_FromSsize_t(size), out);
+    }
+    case Function::ToLower:
+    case Function::ToUpper: {
+        if (argument.element || !PyUnicode_Check(argument.object.get())) {
+            return wrong_argument(expr.function, "a string", argument);
+        }
+        const char* method = expr.function == Function::ToLower ? "lower" : "upper";
+        return set_object(PyObject_CallMethod(argument.object.get(), method, nullptr), out);
+    }
+    default:
+        return graph_function(expr.function, argument, out);
+    }
+}
+
+bool ConditionEvaluator::graph_function(Function function, const Value& argument, Value& out) {
+    if (!argument.element) return wrong_argument(function, "a node or an edge", argument);
+    const NodeValue* node = std::get_if<NodeValue>(argument.element);
+    const EdgeValue* edge = std::get_if<EdgeValue>(argument.element);
+    switch (function) {
+    case Function::Type: return set_text(core::display(node ? *node->type : *edge->core->term.type), out);
+    case Function::Name:
+        if (!edge) return wrong_argument(function, "an edge", argument);
+        return set_text(edge->core->term.name, out);
+    default: return set_object(node ? node_uid_to_python(*node) : edge_uid_to_python(*edge), out);
+    }
+}
+
+bool ConditionEvaluator::text_test(Op op, const Value& text, const Value& other, Truth& out) {
+    out = Truth::Null;
+    if (text.element || other.element || text.is_null() || other.is_null()) return true;
+    PyObject* subject = text.object.get();
+    PyObject* pattern = other.object.get();
+    if (!PyUnicode_Check(subject) || !PyUnicode_Check(pattern)) return true;
+    Py_ssize_t found;
+    if (op == Op::Matches) {
+        Ref fullmatch;
+        if (!regexes_.fullmatch(pattern, fullmatch)) return false;
+        Ref match = Ref::steal(PyObject_CallOneArg(fullmatch.get(), subject));
+        if (!match) return false;
+        found = match.get() != Py_None;
+    } else if (op == Op::Contains) {
+        found = PyUnicode_Contains(subject, pattern);
+    } else {
+        found = PyUnicode_Tailmatch(subject, pattern, 0, PY_SSIZE_T_MAX, op == Op::StartsWith ? -1 : 1);
+    }
+    if (found < 0) return false;
+    out = found ? Truth::True : Truth::False;
+    return true;
+}
+
+bool RegexCache::fullmatch(PyObject* pattern, Ref& method) {
+    // Only exact str patterns are kept: a str subclass may hash and compare
+    // as it likes.
+    bool cacheable = PyUnicode_CheckExact(pattern);
+    if (cacheable && methods_) {
+        PyObject* known = PyDict_GetItemWithError(methods_.get(), pattern);
+        if (known) {
+            method = Ref::borrow(known);
+            return true;
+        }
+        if (PyErr_Occurred()) return false;
+    }
+    if (!compile_) {
+        Ref re = Ref::steal(PyImport_ImportModule("re"));
+        compile_ = Ref::steal(re ? PyObject_GetAttrString(re.get(), "compile") : nullptr);
+        if (!compile_) return false;
+    }
+    Ref compiled = Ref::steal(PyObject_CallOneArg(compile_.get(), pattern));
+    method = Ref::steal(compiled ? PyObject_GetAttrString(compiled.get(), "fullmatch") : nullptr);
+    if (!method) return false;
+    if (!cacheable) return true;
+    if (!methods_) methods_ = Ref::steal(PyDict_New());
+    return methods_ && PyDict_SetItem(methods_.get(), pattern, method.get()) == 0;
+}
+
+} // namespace velarto::py::query

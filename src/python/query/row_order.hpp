@@ -1,0 +1,26 @@
+// The order of rows under `order_by`: a stable sort by property keys.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "query/bindings.hpp"
+#include "ref.hpp"
+
+namespace velarto::py::query {
+
+// One key of a sort: the property `key` (an exact str) of the row's entry in
+// `list` (nullptr when the variable is not bound).
+struct SortKey {
+    const ResultList* list;
+    Ref key;
+    bool ascending;
+};
+
+// The rows 0 .. rows-1 in sorted order, the first key primary. False with an
+// exception set when reading a property or comparing two values failed.
+bool sorted_rows(const std::vector<SortKey>& keys, std::size_t rows, std::vector<std::size_t>& order);
+
+} // namespace velarto::py::query

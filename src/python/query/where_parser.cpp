@@ -1,0 +1,74 @@
+// `where` conditions, parsed once when `where` is called.
+//
+// The engine parses the text; here every literal becomes its Python constant
+// and every property key an interned str, once, so that evaluating a row
+// makes no constant objects. An integer literal longer than the interpreter
+// converts (sys.set_int_max_str_digits) is reported as an invalid query, at
+// its column, like any other malformed condition.
+#include "query/where_parser.hpp"
+
+#include "errors.hpp"
+#include "query/condition_eval.hpp"
+
+namespace velarto::py::query {
+
+namespace {
+
+using core::ExprKind;
+using core::ExprNode;
+
+PyObject* integer_constant(const ExprNode& expr) { return PyLong_FromString(expr.text.c_str(), nullptr, 10); }
+
+PyObject* float_constant(const ExprNode& expr) {
+    double value = PyOS_string_to_double(expr.text.c_str(), nullptr, nullptr);
+    if (value == -1.0 && PyErr_Occurred()) return nullptr;
+    return PyFloat_FromDouble(value);
+}
+
+PyObject* key_constant(const ExprNode& expr) {
+    PyObject* key = to_python_str(expr.key);
+    if (key) PyUnicode_InternInPlace(&key);
+    return key;
+}
+
+// The constant of one node, or nullptr when it has none (and no error).
+PyObject* constant_of(const ExprNode& expr) {
+    switch (expr.kind) {
+    case ExprKind::Integer: return integer_constant(expr);
+    case ExprKind::Float: return float_constant(expr);
+    case ExprKind::String: return to_python_str(expr.text);
+    case ExprKind::Property: return key_constant(expr);
+    default: return nullptr;
+    }
+}
+
+// The conversion's own exception, as the reason of an invalid query.
+core::VelartoError conversion_error(const ExprNode& expr, const std::string& text) {
+    std::string reason = "literal cannot be converted";
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    Ref held_type = Ref::steal(type), held_value = Ref::steal(value), held_traceback = Ref::steal(traceback);
+    Ref message = Ref::steal(value ? PyObject_Str(value) : nullptr);
+    const char* utf8 = message ? PyUnicode_AsUTF8(message.get()) : nullptr;
+    if (utf8) reason += std::string(" (") + utf8 + ")";
+    PyErr_Clear();
+    return core::condition_error(std::move(reason), expr.column, text);
+}
+
+} // namespace
+
+core::Result<std::shared_ptr<const Condition>> parse_condition(const std::string& text) {
+    core::Result<core::ConditionTree> tree = core::parse_condition(text);
+    if (!tree) return std::move(tree.error());
+    auto condition = std::make_shared<Condition>();
+    condition->tree = std::move(tree.value());
+    condition->constants.resize(condition->tree.nodes.size());
+    for (std::size_t i = 0; i < condition->tree.nodes.size(); ++i) {
+        const ExprNode& expr = condition->tree.nodes[i];
+        condition->constants[i] = Ref::steal(constant_of(expr));
+        if (!condition->constants[i] && PyErr_Occurred()) return conversion_error(expr, text);
+    }
+    return std::shared_ptr<const Condition>(std::move(condition));
+}
+
+} // namespace velarto::py::query

@@ -1,0 +1,222 @@
+"""Engine tests of the condition parser, through tests/engine/condition_harness.cpp.
+
+The harness answers each hex-encoded text with the fully parenthesised
+rendering of its tree (and the tree's height) or with the error message. Texts
+are sent in batches, one process per batch. Besides the fixed precedence table,
+three properties are checked on generated texts:
+
+- any text at all (hostile nesting, huge inputs, invalid UTF-8) gets an answer:
+  a tree no taller than the nesting bound, or an InvalidQuery message that
+  names a column inside the text;
+- a rendering parses back to itself;
+- a condition generated with explicit parentheses renders as generated, and
+  `Query.where` accepts exactly what the engine accepts, with its message.
+"""
+from __future__ import annotations
+
+import re
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import engine_build
+from velarto import Graph
+
+MAX_DEPTH = 200
+
+
+@pytest.fixture(scope="module")
+def harness(engine_binary):
+    return engine_binary("condition_harness")
+
+
+def ask(binary, texts) -> list[tuple]:
+    """One harness run over all texts: ("P", rendering, height) or ("E", message) each."""
+    encoded = [t if isinstance(t, bytes) else t.encode("utf-8") for t in texts]
+    stdin = b"".join(t.hex().encode("ascii") + b"\n" for t in encoded)
+    lines = engine_build.run(binary, stdin).decode("ascii").split("\n")
+    assert lines[-1] == "" and len(lines) == len(texts) + 1
+    answers = []
+    for line in lines[:-1]:
+        fields = line.split(" ")
+        text = bytes.fromhex(fields[1][1:]).decode("utf-8", "replace")
+        answers.append(("P", text, int(fields[2])) if fields[0] == "P" else ("E", text))
+    return answers
+
+
+def check_answer(text: str, answer: tuple) -> None:
+    if answer[0] == "P":
+        assert 0 <= answer[2] <= MAX_DEPTH
+        return
+    message = answer[1]
+    assert message.startswith("Invalid query: ")
+    if message == "Invalid query: condition is empty":
+        assert text.strip() == "" or all(c.isspace() for c in text)
+        return
+    assert message.endswith(f" in '{text}'")
+    column = int(re.search(r" at column (\d+) in '", message).group(1))
+    assert 1 <= column <= len(text) + 1
+
+
+# --- precedence and shape ----------------------------------------------------------------------
+
+@pytest.mark.parametrize("text, rendering", [
+    ("a OR b AND c XOR d", "(a OR ((b AND c) XOR d))"),
+    ("a OR b OR c", "(a OR b OR c)"),
+    ("NOT a = b", "(NOT (a = b))"),
+    ("NOT a AND b", "((NOT a) AND b)"),
+    ("a = b IS NULL", "(a = (b IS NULL))"),
+    ("a IS NULL = true", "((a IS NULL) = true)"),
+    ("a < b <= c", "(a < b <= c)"),
+    ("a + b - c * d / e % f", "(a + b - (c * d / e % f))"),
+    ("-2 * -x.y + 3", "(((-2) * (-x.y)) + 3)"),
+    ("a IN [1, 'x'] IN [true]", "((a IN [1, 'x']) IN [true])"),
+    ("x STARTS WITH 'a' + 'b'", "(x STARTS WITH ('a' + 'b'))"),
+    ("a =~ 'x.*' CONTAINS 'b'", "((a =~ 'x.*') CONTAINS 'b')"),
+    ("TOLOWER(n.name) ends with 'A'", "(toLower(n.name) ENDS WITH 'A')"),
+    ("type ( r ) <> 'A' xor not false", "((type(r) <> 'A') XOR (NOT false))"),
+    ("n.`first name` != `a b`.x", "(n.`first name` <> `a b`.x)"),
+    ("n.in = n.AND", "(n.in = n.AND)"),
+    ("1.5e3 + .5 + 2E-2", "(1.5e3 + .5 + 2E-2)"),
+    ("'it\\'s' = \"a\\\\b\"", "('it\\'s' = 'a\\\\b')"),
+    ("coalesce(a, b, null)", "coalesce(a, b, null)"),
+    ("[]", "[]"),
+    ("ñ.é = 'ü'", "(ñ.é = 'ü')"),
+])
+def test_rendering(harness, text, rendering):
+    assert ask(harness, [text])[0][:2] == ("P", rendering)
+
+
+# --- any text gets an answer -------------------------------------------------------------------
+
+TOKENS = ["(", ")", "[", "]", ",", ".", "a", "n.x", "`q r`", "AND", "or", "Xor", "NOT", "IS", "NULL",
+          "IN", "STARTS", "ENDS", "WITH", "CONTAINS", "true", "null", "=", "<>", "!=", "<", "<=", ">",
+          ">=", "=~", "+", "-", "*", "/", "%", "1", "2.5", ".5", "1e3", "'s'", '"t"', "'", '"', "`",
+          "\\", "\\u12", "size", "coalesce", "type", "toLower", "#", "!", "é", "\u00a0", "\x00"]
+
+condition_like = st.lists(st.sampled_from(TOKENS), max_size=30).map(
+    lambda parts: "".join(p + (" " if i % 3 else "") for i, p in enumerate(parts)))
+any_text = st.one_of(st.text(max_size=60), condition_like)
+no_surrogates = st.characters(blacklist_categories=("Cs",))
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(any_text, min_size=1, max_size=40))
+def test_any_text_parses_or_is_refused(harness, texts):
+    for text, answer in zip(texts, ask(harness, texts)):
+        check_answer(text, answer)
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.lists(st.binary(max_size=40), min_size=1, max_size=40))
+def test_any_bytes_get_an_answer(harness, texts):
+    texts = [t.replace(b"\n", b" ").replace(b"\r", b" ") for t in texts]
+    for answer in ask(harness, texts):
+        assert answer[0] == "P" or answer[1].startswith("Invalid query: ")
+
+
+HOSTILE = [
+    "(" * 10_000,
+    "(" * 10_000 + "a" + ")" * 10_000,
+    "[" * 100_000,
+    "-" * 100_000 + "1",
+    "NOT " * 100_000 + "a",
+    "a" + " IS NULL" * 50_000,
+    "a." * 100_000,
+    "size(" * 50_000,
+    "'" + "x" * 1_000_000,
+    "`" + "x" * 1_000_000,
+    " OR ".join(["n.x = 1"] * 100_000),
+    "+".join(["1"] * 200_000),
+    " < ".join(["a"] * 100_000),
+    "[" + ", ".join(["1"] * 100_000) + "]",
+    "1" * 1_000_000,
+    " " * 1_000_000,
+    "\\" * 100_000,
+]
+
+
+def test_hostile_inputs_get_an_answer(harness):
+    answers = ask(harness, HOSTILE)
+    for text, answer in zip(HOSTILE, answers):
+        check_answer(text, answer)
+    assert [a[0] for a in answers] == ["E", "E", "E", "E", "E", "E", "E", "E", "E", "E",
+                                       "P", "P", "P", "P", "P", "E", "E"]
+    assert "condition nested too deeply at column 201 " in answers[0][1]
+
+
+# --- renderings and generated conditions -------------------------------------------------------
+
+@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(any_text, min_size=1, max_size=40))
+def test_a_rendering_parses_back_to_itself(harness, texts):
+    rendered = [a[1] for a in ask(harness, texts) if a[0] == "P"]
+    if rendered:
+        again = ask(harness, rendered)
+        assert [a[:2] for a in again] == [("P", r) for r in rendered]
+
+
+def spaced(draw, *parts):
+    gap = lambda: draw(st.sampled_from(["", " ", "  ", "\t"]))  # noqa: E731
+    return gap().join(parts) if all(parts) else "".join(parts)
+
+
+def keyword(draw, word: str) -> str:
+    return "".join(c.upper() if draw(st.booleans()) else c.lower() for c in word)
+
+
+LEAVES = [("a", "a"), ("n.age", "n.age"), ("_x1", "_x1"), ("12", "12"), ("4.5", "4.5"),
+          ("'s'", "'s'"), ('"d"', "'d'"), ("TRUE", "true"), ("false", "false"), ("Null", "null"),
+          ("`a b`", "`a b`"), ("n.`k k`", "n.`k k`")]
+
+
+@st.composite
+def conditions(draw, depth=4):
+    """(text, rendering): every operation in parentheses, so the rendering is known."""
+    if depth == 0 or draw(st.integers(0, 3)) == 0:
+        return draw(st.sampled_from(LEAVES))
+    sub = conditions(depth - 1)
+    kind = draw(st.integers(0, 6))
+    (lt, lr), (rt, rr) = draw(sub), draw(sub)
+    if kind == 0:
+        word = draw(st.sampled_from(["OR", "XOR", "AND"]))
+        return f"({lt} {keyword(draw, word)} {rt})", f"({lr} {word} {rr})"
+    if kind == 1:
+        op = draw(st.sampled_from(["=", "<>", "<", "<=", ">", ">=", "+", "-", "*", "/", "%"]))
+        return "(" + spaced(draw, lt, op, rt) + ")", f"({lr} {op} {rr})"
+    if kind == 2:
+        words = draw(st.sampled_from(["IN", "STARTS WITH", "ENDS WITH", "CONTAINS"]))
+        text = " ".join(keyword(draw, w) for w in words.split())
+        return f"({lt} {text} {rt})", f"({lr} {words} {rr})"
+    if kind == 3:
+        negated = draw(st.booleans())
+        words = "IS NOT NULL" if negated else "IS NULL"
+        return f"({lt} {' '.join(keyword(draw, w) for w in words.split())})", f"({lr} {words})"
+    if kind == 4:
+        return (f"(NOT {lt})", f"(NOT {lr})") if draw(st.booleans()) else (f"(-{lt})", f"(-{lr})")
+    if kind == 5:
+        name = draw(st.sampled_from(["type", "name", "uid", "size", "toLower", "toUpper"]))
+        return f"{keyword(draw, name)}({lt})", f"{name}({lr})"
+    return "[" + ", ".join([lt, rt]) + "]", f"[{lr}, {rr}]"
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(conditions(), min_size=1, max_size=30))
+def test_generated_conditions_render_as_written(harness, pairs):
+    answers = ask(harness, [text for text, _ in pairs])
+    assert [a[:2] for a in answers] == [("P", rendering) for _, rendering in pairs]
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(st.one_of(st.text(no_surrogates, max_size=40), condition_like,
+                          conditions().map(lambda pair: pair[0])), min_size=1, max_size=30))
+def test_where_accepts_what_the_engine_accepts(harness, texts):
+    query = Graph().query()
+    for text, answer in zip(texts, ask(harness, texts)):
+        if answer[0] == "P":
+            query.where(text)
+        else:
+            with pytest.raises(ValueError) as caught:
+                query.where(text)
+            assert caught.value.args == (answer[1],)
