@@ -111,14 +111,17 @@ def once(fn: Callable[[], object]) -> float:
 
 
 def side_by_side(fns: dict, repeat: int = 7, target: float = 0.02, slow: float = 1.0,
-                 slow_repeat: int = 3) -> dict:
+                 slow_repeat: int = 3, clock: Callable[[], float] = time.perf_counter) -> dict:
     """Times every callable of `fns` in interleaved rounds (round r times each
     of them once), so that a drift of the machine hits all of them alike.
 
     Returns {name: [seconds per call, one per round]}. Each callable is warmed
     up first; the collector is off while timing; each sample repeats the call
     enough times to last about `target` seconds. When some call takes more
-    than `slow` seconds, only `slow_repeat` rounds are run.
+    than `slow` seconds, only `slow_repeat` rounds are run. `clock` may be
+    time.process_time, to count this process's CPU time instead of wall time
+    (steadier on a machine shared with other work; for a peer that runs
+    threads, it adds up the CPU time of all of them).
     """
     firsts = {name: once(fn) for name, fn in fns.items()}
     numbers = {name: max(1, int(target / first) + 1) if first < target else 1 for name, first in firsts.items()}
@@ -132,10 +135,10 @@ def side_by_side(fns: dict, repeat: int = 7, target: float = 0.02, slow: float =
         for _ in range(repeat):
             for name, fn in fns.items():
                 number = numbers[name]
-                start = time.perf_counter()
+                start = clock()
                 for _ in range(number):
                     fn()
-                samples[name].append((time.perf_counter() - start) / number)
+                samples[name].append((clock() - start) / number)
     finally:
         if gc_was_enabled:
             gc.enable()

@@ -52,7 +52,7 @@ grandcypher = optional("grandcypher")
 rx = optional("rustworkx")
 lb = optional("ladybug")
 
-OPTIONS = argparse.Namespace(repeat=7, target=0.02)
+OPTIONS = argparse.Namespace(repeat=7, target=0.02, clock=time.perf_counter)
 
 
 # --- output -------------------------------------------------------------------------------
@@ -114,7 +114,7 @@ def mark(name: str, subject: str, met: bool, figure: str) -> None:
 
 def measure(fns: dict) -> dict:
     """Medians of interleaved rounds; slow callables get fewer rounds."""
-    samples = side_by_side(fns, repeat=OPTIONS.repeat, target=OPTIONS.target)
+    samples = side_by_side(fns, repeat=OPTIONS.repeat, target=OPTIONS.target, clock=OPTIONS.clock)
     return {name: statistics.median(s) for name, s in samples.items()} | {"_samples": samples}
 
 
@@ -559,7 +559,7 @@ def grand_cypher_section(size: int) -> None:
         expected = row_count(native())
         check(f"grand-cypher {name}", expected, len(next(iter(peer().values()))))
         samples = side_by_side({"velarto": native, "grand-cypher": peer}, repeat=min(OPTIONS.repeat, 3),
-                               target=OPTIONS.target)
+                               target=OPTIONS.target, clock=OPTIONS.clock)
         v, p = statistics.median(samples["velarto"]), statistics.median(samples["grand-cypher"])
         label = f"{len(g.nodes):,} / {len(g.edges):,}"
         table.add(name, label, f"{expected:,}", format_time(v), format_time(p), x(p, v))
@@ -591,7 +591,7 @@ def ladybug_end_to_end(sizes, medians) -> None:
             for key, records in (("one", one), ("two", two)):
                 db = Ladybug(*records, folder)
                 fns = {"velarto": lambda r=records: build_velarto(*r), "csv": db.write_csv, "copy": db.load}
-                samples = side_by_side(fns, repeat=min(OPTIONS.repeat, 5), target=0.0)
+                samples = side_by_side(fns, repeat=min(OPTIONS.repeat, 5), target=0.0, clock=OPTIONS.clock)
                 db.close()
                 build[key] = {k: statistics.median(s) for k, s in samples.items()}
                 b = build[key]
@@ -711,6 +711,9 @@ def main() -> None:
     parser.add_argument("--sizes", type=int, nargs="+", default=[10_000, 100_000])
     parser.add_argument("--quick", action="store_true", help="a fast smoke run")
     parser.add_argument("--repeat", type=int, default=7, help="rounds per figure (slow calls get 3)")
+    parser.add_argument("--clock", choices=["wall", "cpu"], default="wall",
+                        help="wall time (default) or this process's CPU time (steadier on a busy machine; "
+                             "for ladybug's threads it adds up their CPU time)")
     parser.add_argument("--grand-cypher-size", type=int, default=None,
                         help="nodes (and edges) of grand-cypher's graph; default: 10,000 (1,000 with --quick)")
     parser.add_argument("--skip", nargs="*", default=[],
@@ -723,6 +726,7 @@ def main() -> None:
         return
     sizes = sorted(set(args.sizes))
     OPTIONS.repeat, OPTIONS.target = args.repeat, 0.02
+    OPTIONS.clock = time.process_time if args.clock == "cpu" else time.perf_counter
     gc_size = args.grand_cypher_size or 10_000
     if args.quick:
         sizes = [1_000, 5_000] if args.sizes == [10_000, 100_000] else sizes
@@ -731,7 +735,8 @@ def main() -> None:
     started = time.time()
     load_start = os.getloadavg()
     print(f"# velarto benchmarks\n\nmachine: {machine()}\nsizes: {', '.join(f'{s:,}' for s in sizes)}; "
-          f"{OPTIONS.repeat} interleaved rounds per figure (3 for calls over 1 s)\n"
+          f"{OPTIONS.repeat} interleaved rounds per figure (3 for calls over 1 s); clock: "
+          f"{'CPU time of this process' if args.clock == 'cpu' else 'wall time'}\n"
           f"load average at start: {load_start[0]:.2f}", flush=True)
 
     medians = {}

@@ -83,4 +83,16 @@ for row in model.query().match("(p:Person)-[w]->(c:Company)-[l]->(b:City)").retu
 print("undirected hops from Acme:",
       model.query().match("(c:Company)-[e]-(other)").return_count())
 
+section("Filtering, ordering and paging rows")
+staff = Graph()
+for name, age in [("Ann", 35), ("Bea", 28), ("Abe", 52), ("Al", 35), ("Ada", 61)]:
+    staff.query().create(node="p", type=Variable(name), properties={"name": name, "age": age}).execute()
+page = (staff.query().match(node="n")
+        .where("n.age > 30 AND n.name STARTS WITH 'A'")
+        .order_by("n", "age", ascending=False).order_by("n", "name")
+        .skip(1).limit(2)
+        .return_("n.name", "n.age"))
+print("second page of A-people over 30, oldest first:", page)
+print("distinct ages:", staff.query().match(node="n").return_distinct("n.age"))
+
 print("\nvelarto exposes:", ", ".join(velarto.__all__))
