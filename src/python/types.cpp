@@ -70,7 +70,13 @@ PyObject* type_richcompare(PyObject* self, PyObject* other, int op) {
     return PyBool_FromLong(core::equal(*value_of(self), *value_of(other)));
 }
 
-Py_hash_t type_hash(PyObject* self) { return to_python_hash(core::type_object_hash(*value_of(self))); }
+// Kept in the object as well as in the value: a set or dict of types hashes
+// each object again and again, and the object is the memory already at hand.
+Py_hash_t type_hash(PyObject* self) {
+    TypeObject* object = as<TypeObject>(self);
+    if (object->hash == 0) object->hash = to_python_hash(core::type_object_hash(*object->value));
+    return object->hash;
+}
 
 PyObject* type_uid(PyObject* self, PyObject*) { return uid_to_python(value_of(self)->digest()); }
 
@@ -101,6 +107,7 @@ int variable_set_name(PyObject* self, PyObject* value, void*) {
     std::string name;
     if (!to_utf8(value, name)) return -1;
     as<TypeObject>(self)->value = core::TypeRef::variable(std::move(name));
+    as<TypeObject>(self)->hash = 0;
     return 0;
 }
 

@@ -11,6 +11,7 @@ namespace velarto::py {
 struct TypeObject {
     PyObject_HEAD
     core::TypeRef value;
+    Py_hash_t hash; // 0 until computed (the allocator zeroes it); reset on rename
 };
 
 inline bool is_type_object(PyObject* object) {

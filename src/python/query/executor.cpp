@@ -36,6 +36,10 @@ namespace {
 
 bool match_node(QueryState& state, NodePatternValue& pattern) {
     ResultList found;
+    // A pattern without constraints takes every node: size the list once.
+    if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
+        found.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get())));
+    }
     bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node) {
         found.emplace_back(node);
         return true;

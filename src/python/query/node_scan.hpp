@@ -25,13 +25,22 @@ bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& 
     }
     Ref held = Ref::borrow(nodes);
     DictWatch watch(nodes);
+    // Only required properties run Python code (their `==`); without them the
+    // stored value is tested in place and copied only when accepted, which
+    // keeps the scan from touching the type and dict of every rejected node.
+    const bool runs_python = !pattern.properties.empty();
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(nodes, &position, &key, &value)) {
         const NodeValue* stored = node_value(value);
         if (!stored) return false;
-        NodeValue node = *stored; // held across the test
-        if (!test(node, stop)) return false;
+        if (!runs_python) {
+            if (!test(*stored, stop)) return false;
+            if (stop) break;
+            continue;
+        }
+        Ref node_object = Ref::borrow(value); // held while `==` runs Python code
+        if (!test(*stored, stop)) return false;
         if (stop) break;
         if (!watch.unchanged()) return false;
     }

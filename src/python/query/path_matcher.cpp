@@ -15,6 +15,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "classes.hpp"
+
 namespace velarto::py::query {
 
 namespace {
@@ -41,10 +43,56 @@ struct Step {
     bool reversed;
 };
 
+using EdgeIndex = std::unordered_map<core::Digest, std::vector<std::uint32_t>, DigestHash>;
+
+// The candidates of one hop from one node: the edges leaving it (forward),
+// entering it (backward) or both merged in dict order (undirected, a
+// self-loop once). Walks the index lists in place; nothing is copied.
+class HopCandidates {
+public:
+    HopCandidates(Direction direction, const std::vector<std::uint32_t>* starting,
+                  const std::vector<std::uint32_t>* ending)
+        : direction_(direction), starting_(starting), ending_(ending) {}
+
+    bool next(Step& out) {
+        std::size_t a_end = starting_ ? starting_->size() : 0, b_end = ending_ ? ending_->size() : 0;
+        if (direction_ == Direction::Forward) {
+            if (a_ == a_end) return false;
+            out = {(*starting_)[a_++], false};
+            return true;
+        }
+        if (direction_ == Direction::Backward) {
+            if (b_ == b_end) return false;
+            out = {(*ending_)[b_++], true};
+            return true;
+        }
+        if (a_ == a_end && b_ == b_end) return false;
+        if (b_ == b_end || (a_ < a_end && (*starting_)[a_] < (*ending_)[b_])) {
+            out = {(*starting_)[a_++], false};
+        } else if (a_ == a_end || (*ending_)[b_] < (*starting_)[a_]) {
+            out = {(*ending_)[b_++], true};
+        } else { // in both lists: a self-loop, taken once
+            out = {(*starting_)[a_++], false};
+            ++b_;
+        }
+        return true;
+    }
+
+private:
+    Direction direction_;
+    const std::vector<std::uint32_t>* starting_;
+    const std::vector<std::uint32_t>* ending_;
+    std::size_t a_ = 0, b_ = 0;
+};
+
 class ChainMatcher {
 public:
     ChainMatcher(QueryState& state, PathPatternValue& path)
-        : path_(path), edges_dict_(state.graph.edges.get()), watch_(edges_dict_) {}
+        : path_(path), edges_dict_(state.graph.edges.get()), watch_(edges_dict_) {
+        runs_python_ = false;
+        for (const NodePatternValue& node : path.nodes) runs_python_ |= !node.properties.empty();
+        for (const EdgePatternValue& edge : path.edges) runs_python_ |= !edge.properties.empty();
+    }
 
     bool run();
 
@@ -53,33 +101,32 @@ public:
 
 private:
     bool load_edges();
-    bool build_indexes();
-    const EdgeValue* edge_at(std::uint32_t index);
-    struct FirstSteps {
-        Step steps[2];
-        int count;
-        const Step* begin() const { return steps; }
-        const Step* end() const { return steps + count; }
-    };
-    FirstSteps first_hop_steps(std::uint32_t index) const;
-    bool candidates_from(std::size_t hop, const core::Digest& from, std::vector<Step>& out);
+    void build_indexes();
+    HopCandidates candidates_from(std::size_t hop, const core::Digest& from);
     int try_step(std::size_t hop, const Step& step); // 1 taken, 0 refused, -1 error
     void record_chain();
 
+    const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index])->value; }
     const NodeValue& from_node(const Step& step) const {
-        return step.reversed ? edges_[step.edge].core->end : edges_[step.edge].core->start;
+        const EdgeCore& parts = *edge(step.edge).core;
+        return step.reversed ? parts.end : parts.start;
     }
     const NodeValue& to_node(const Step& step) const {
-        return step.reversed ? edges_[step.edge].core->start : edges_[step.edge].core->end;
+        const EdgeCore& parts = *edge(step.edge).core;
+        return step.reversed ? parts.start : parts.end;
     }
 
     PathPatternValue& path_;
     PyObject* edges_dict_;
     Ref held_dict_ = Ref::borrow(edges_dict_);
     DictWatch watch_;
-    std::vector<EdgeValue> edges_; // the edge dict's values, in its order
+    bool runs_python_;
+    // The edge dict's values, in its order, borrowed: every test that can run
+    // Python code is followed by a check that the dict is unchanged, so the
+    // dict keeps each of them alive for as long as they are used.
+    std::vector<PyObject*> edges_;
     bool indexed_ = false;
-    std::unordered_map<core::Digest, std::vector<std::uint32_t>, DigestHash> by_start_, by_end_;
+    EdgeIndex by_start_, by_end_;
     std::vector<Step> chain_;
 };
 
@@ -88,82 +135,51 @@ bool ChainMatcher::load_edges() {
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(edges_dict_, &position, &key, &value)) {
-        const EdgeValue* edge = edge_value(value);
-        if (!edge) return false;
-        edges_.push_back(*edge);
+        if (!edge_value(value)) return false;
+        edges_.push_back(value);
     }
     return true;
 }
 
-bool ChainMatcher::build_indexes() {
+void ChainMatcher::build_indexes() {
     for (std::uint32_t i = 0; i < edges_.size(); ++i) {
-        by_start_[edges_[i].core->start.type->digest()].push_back(i);
-        by_end_[edges_[i].core->end.type->digest()].push_back(i);
+        const EdgeCore& parts = *edge(i).core;
+        by_start_[parts.start.type->digest()].push_back(i);
+        by_end_[parts.end.type->digest()].push_back(i);
     }
     indexed_ = true;
-    return true;
 }
 
-ChainMatcher::FirstSteps ChainMatcher::first_hop_steps(std::uint32_t index) const {
-    switch (direction_of(path_.edges[0])) {
-    case Direction::Forward: return {{{index, false}, {}}, 1};
-    case Direction::Backward: return {{{index, true}, {}}, 1};
-    case Direction::Any: break;
-    }
-    const EdgeCore& edge = *edges_[index].core;
-    if (edge.start.type->digest() == edge.end.type->digest()) return {{{index, false}, {}}, 1}; // a self-loop once
-    return {{{index, false}, {index, true}}, 2};
-}
-
-bool ChainMatcher::candidates_from(std::size_t hop, const core::Digest& from, std::vector<Step>& out) {
-    if (!indexed_ && !build_indexes()) return false;
-    static const std::vector<std::uint32_t> none;
-    auto lookup = [&](auto& index) -> const std::vector<std::uint32_t>& {
+HopCandidates ChainMatcher::candidates_from(std::size_t hop, const core::Digest& from) {
+    if (!indexed_) build_indexes();
+    auto lookup = [&](EdgeIndex& index) -> const std::vector<std::uint32_t>* {
         auto found = index.find(from);
-        return found == index.end() ? none : found->second;
+        return found == index.end() ? nullptr : &found->second;
     };
-    const auto& starting = lookup(by_start_);
-    const auto& ending = lookup(by_end_);
-    Direction direction = direction_of(path_.edges[hop]);
-    if (direction == Direction::Forward) {
-        for (std::uint32_t e : starting) out.push_back({e, false});
-    } else if (direction == Direction::Backward) {
-        for (std::uint32_t e : ending) out.push_back({e, true});
-    } else {
-        // Merge both lists in dict order; an edge in both is a self-loop, taken once.
-        std::size_t a = 0, b = 0;
-        while (a < starting.size() || b < ending.size()) {
-            if (b == ending.size() || (a < starting.size() && starting[a] < ending[b])) {
-                out.push_back({starting[a++], false});
-            } else if (a == starting.size() || ending[b] < starting[a]) {
-                out.push_back({ending[b++], true});
-            } else {
-                out.push_back({starting[a++], false});
-                ++b;
-            }
-        }
-    }
-    return true;
+    return HopCandidates(direction_of(path_.edges[hop]), lookup(by_start_), lookup(by_end_));
 }
 
 int ChainMatcher::try_step(std::size_t hop, const Step& step) {
     for (const Step& used : chain_) {
         if (used.edge == step.edge) return 0; // no edge twice in one chain
     }
-    EdgeValue edge = edges_[step.edge]; // held while Python code runs
-    MatchResult accepted = edge_accepts(path_.edges[hop], edge);
+    Ref held; // the edge object, while Python code may run
+    if (runs_python_) held = Ref::borrow(edges_[step.edge]);
+    MatchResult accepted = edge_accepts(path_.edges[hop], edge(step.edge));
     if (accepted == MatchResult::Match && hop == 0) {
         accepted = node_matches(path_.nodes[0], from_node(step));
+        if (runs_python_ && !watch_.unchanged()) return -1;
     }
     if (accepted == MatchResult::Match) accepted = node_matches(path_.nodes[hop + 1], to_node(step));
-    if (accepted == MatchResult::Error || !watch_.unchanged()) return -1;
+    if (accepted == MatchResult::Error) return -1;
+    if (runs_python_ && !watch_.unchanged()) return -1;
     return accepted == MatchResult::Match ? 1 : 0;
 }
 
 void ChainMatcher::record_chain() {
     node_lists[0].emplace_back(from_node(chain_[0]));
     for (std::size_t hop = 0; hop < chain_.size(); ++hop) {
-        edge_lists[hop].emplace_back(edges_[chain_[hop].edge]);
+        edge_lists[hop].emplace_back(edge(chain_[hop].edge));
         node_lists[hop + 1].emplace_back(to_node(chain_[hop]));
     }
 }
@@ -173,14 +189,17 @@ bool ChainMatcher::run() {
     std::size_t hops = path_.edges.size();
     node_lists.resize(hops + 1);
     edge_lists.resize(hops);
-    // Depth-first with an explicit stack of candidate lists, one per hop.
-    struct Frame {
-        std::vector<Step> candidates;
-        std::size_t next = 0;
-    };
-    std::vector<Frame> frames;
+    Direction first_direction = direction_of(path_.edges[0]);
+    std::vector<HopCandidates> frames; // depth-first: one frame per hop after the first
     for (std::uint32_t first = 0; first < edges_.size(); ++first) {
-        for (const Step& step : first_hop_steps(first)) {
+        Step steps[2] = {{first, first_direction == Direction::Backward}, {first, true}};
+        int count = 1;
+        if (first_direction == Direction::Any) {
+            const EdgeCore& parts = *edge(first).core;
+            if (parts.start.type->digest() != parts.end.type->digest()) count = 2; // a self-loop once
+        }
+        for (int k = 0; k < count; ++k) {
+            const Step step = steps[k];
             chain_.clear();
             int taken = try_step(0, step);
             if (taken < 0) return false;
@@ -191,17 +210,15 @@ bool ChainMatcher::run() {
                 continue;
             }
             frames.clear();
-            frames.emplace_back();
-            if (!candidates_from(1, to_node(step).type->digest(), frames.back().candidates)) return false;
+            frames.push_back(candidates_from(1, to_node(step).type->digest()));
             while (!frames.empty()) {
-                Frame& frame = frames.back();
-                std::size_t hop = frames.size(); // the hop this frame's candidates are for
-                if (frame.next == frame.candidates.size()) {
+                std::size_t hop = frames.size(); // the hop the top frame's candidates are for
+                Step candidate;
+                if (!frames.back().next(candidate)) {
                     frames.pop_back();
                     chain_.pop_back();
                     continue;
                 }
-                Step candidate = frame.candidates[frame.next++];
                 int ok = try_step(hop, candidate);
                 if (ok < 0) return false;
                 if (ok == 0) continue;
@@ -211,9 +228,7 @@ bool ChainMatcher::run() {
                     chain_.pop_back();
                     continue;
                 }
-                Frame next;
-                if (!candidates_from(hop + 1, to_node(candidate).type->digest(), next.candidates)) return false;
-                frames.push_back(std::move(next));
+                frames.push_back(candidates_from(hop + 1, to_node(candidate).type->digest()));
             }
         }
     }
