@@ -222,7 +222,27 @@ std::shared_ptr<const CompiledSchema> CompiledSchema::compile(std::string_view t
         SchemaReader<std::uint64_t>(*schema).run();
     }
     schema->nodes_.shrink_to_fit();
+    schema->find_exact_type();
     return schema;
+}
+
+// A schema of names and arrows only accepts exactly one type. Knowing it lets
+// a match compare the type's kept digest (equal digests are equal types)
+// instead of walking the type, whose parts may lie anywhere in memory.
+void CompiledSchema::find_exact_type() {
+    // Children have larger indices than their parent: build from the back.
+    std::vector<TypeRef> built(nodes_.size());
+    for (std::size_t i = nodes_.size(); i-- > 0;) {
+        const Node& node = nodes_[i];
+        if (node.op == Op::Name) {
+            built[i] = TypeRef::variable(std::string(text_of(node)));
+        } else if (node.op == Op::WrappedName) {
+            built[i] = TypeRef::variable("$" + std::string(text_of(node)) + "$");
+        } else if (node.op == Op::Arrow && built[node.first] && built[node.second]) {
+            built[i] = TypeRef::application(built[node.first], built[node.second]);
+        }
+    }
+    if (!nodes_.empty()) exact_ = built[0];
 }
 
 // ---------------------------------------------------------------------------
@@ -278,6 +298,7 @@ bool CompiledSchema::accepts_leaf(const Node& node, const TypeNode& type) const 
 }
 
 bool CompiledSchema::matches(const TypeNode& type) const {
+    if (exact_ && type.has_digest()) return type.digest() == exact_->digest();
     // Follow left sides and group children directly; park right sides.
     struct Pending {
         std::size_t node;

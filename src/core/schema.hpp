@@ -61,6 +61,10 @@ public:
     // on false it is empty. A null reference fits nothing.
     bool capture(const TypeRef& type, std::vector<Capture>& out) const;
 
+    // When the schema accepts exactly one type (only names and arrows, no
+    // wildcard, group or dead end), that type; else empty.
+    const TypeRef& exact_type() const { return exact_; }
+
     // Number of nodes in the compiled tree (for tests and diagnostics).
     std::size_t size() const { return nodes_.size(); }
 
@@ -89,6 +93,9 @@ private:
 
     std::string text_;        // the pattern, kept so that names can be views
     std::vector<Node> nodes_;
+    TypeRef exact_;
+
+    void find_exact_type();
 
     template <class Pos>
     friend class SchemaReader;

@@ -194,12 +194,38 @@ PyObject* make_rows(const std::vector<Column>& columns, const std::vector<Row>& 
     return list.release();
 }
 
+// Plain rows, built straight into dicts: no intermediate cells.
+PyObject* direct_rows(const std::vector<Column>& columns, std::size_t row_count) {
+    Ref list = Ref::steal(PyList_New(0));
+    if (!list) return nullptr;
+    Cell cell;
+    for (std::size_t j = 0; j < row_count; ++j) {
+        Ref row;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const Column& column = columns[c];
+            if (!column.list || column.list->size() <= j) continue;
+            if (!row && !(row = Ref::steal(PyDict_New()))) return nullptr;
+            Ref value;
+            if (column.property) {
+                if (!read_cell(column, c, (*column.list)[j], cell)) return nullptr;
+                value = std::move(cell.value);
+            } else {
+                value = Ref::steal(wrap((*column.list)[j]));
+            }
+            if (!value || PyDict_SetItem(row.get(), column.key.get(), value.get()) < 0) return nullptr;
+        }
+        if (row && PyList_Append(list.get(), row.get()) < 0) return nullptr;
+    }
+    return list.release();
+}
+
 } // namespace
 
 PyObject* project_rows(const Bindings& bindings, PyObject* const* names, Py_ssize_t count, bool distinct) {
     if (bindings.empty()) return PyList_New(0);
     std::vector<Column> columns;
     if (!columns_for(bindings, names, count, columns)) return nullptr;
+    if (!distinct) return direct_rows(columns, bindings.row_count());
     std::vector<Row> rows;
     if (!gather(columns, bindings.row_count(), rows)) return nullptr;
     if (distinct && !drop_duplicates(rows)) return nullptr;
