@@ -1,8 +1,17 @@
 from __future__ import annotations
 
+import os
 import subprocess
 
 import pytest
+
+# Under tools/sanitize.sh the sanitizer runtime is preloaded into this
+# interpreter; the programs the tests start (the compiler, engine harnesses,
+# oracle interpreters) are not what is being checked and must not inherit it.
+# A child that imports velarto itself gets it back from VELARTO_PRELOAD.
+_preload = os.environ.pop("LD_PRELOAD", None)
+if _preload:
+    os.environ["VELARTO_PRELOAD"] = _preload
 
 import engine_build
 

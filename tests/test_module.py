@@ -321,6 +321,8 @@ def test_import_emits_no_warnings():
 
     where = os.path.dirname(velarto.__file__)
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [where, os.environ.get("PYTHONPATH")])))
+    if os.environ.get("VELARTO_PRELOAD"):  # a sanitized build needs its runtime first
+        env["LD_PRELOAD"] = os.environ["VELARTO_PRELOAD"]
     done = subprocess.run([sys.executable, "-W", "error", "-c", "import velarto"],
                           capture_output=True, text=True, env=env)
     assert done.returncode == 0, done.stderr

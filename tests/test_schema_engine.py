@@ -201,10 +201,15 @@ leaf_pattern = st.sampled_from(["A", "B", "C", "*", "$*$", "$A$", "", "$", "a:b"
 
 def grow(inner):
     arrow = st.tuples(inner, st.sampled_from(["->", " -> ", "-> ", " ->", "-->", "- >", "\u3000->\u3000"]), inner)
-    name = st.sampled_from(["x", "y", "f", " x ", "", "x y", "é"])
+    # Few names, so that one name often nests inside another and the order
+    # in which captures are recorded decides which entry remains.
+    name = st.sampled_from(["x", "x", "y", " x ", "", "f", "x y"])
+    group = st.tuples(name, st.sampled_from([":", " : ", ":\t"]), inner).map(lambda t: "(" + "".join(t) + ")")
     return st.one_of(
         arrow.map("".join),
-        st.tuples(name, st.sampled_from([":", " : ", ":\t"]), inner).map(lambda t: "(" + "".join(t) + ")"),
+        group,
+        arrow.map("".join),
+        group,
         inner.map(lambda s: "$" + s + "$"),
         inner.map(lambda s: "(" + s + ")"),
         st.tuples(inner, soup).map("".join),
@@ -212,7 +217,26 @@ def grow(inner):
 
 
 grammar = pad(st.recursive(pad(leaf_pattern), grow, max_leaves=8))
-patterns = st.one_of(soup, grammar, st.tuples(grammar, soup, grammar).map("".join))
+
+
+def well_formed_arrow(parts):
+    left, arrow, right = parts
+    if "->" in left and not (left.startswith("(") and left.endswith(")")):
+        left = "(f:" + left + ")"  # a left side with an arrow needs a group
+    return left + arrow + right
+
+
+# Schemas as a person would write them: these mostly have fitting types.
+schema_body = st.recursive(
+    st.sampled_from(["A", "B", "*", "$*$", "x"]),
+    lambda inner: st.one_of(
+        st.tuples(inner, st.sampled_from([" -> ", "->"]), inner).map(well_formed_arrow),
+        st.tuples(st.sampled_from(["x", "y", " x "]), inner).map(lambda t: "(" + t[0] + ":" + t[1] + ")"),
+    ),
+    max_leaves=6,
+)
+schemas = pad(st.tuples(st.sampled_from(["", "$"]), schema_body).map(lambda t: t[0] + t[1] + t[0]))
+patterns = st.one_of(soup, grammar, schemas, schemas, st.tuples(grammar, soup, grammar).map("".join))
 
 
 # Type shapes have numbered leaves; a case names them from its own pool, so
@@ -266,7 +290,7 @@ def case(draw):
         piece = trim(pattern[min(i, j):max(i, j)])
         names += [piece, "$" + piece + "$"]
     shapes = draw(st.lists(type_shapes, min_size=1, max_size=3))
-    if draw(st.booleans()):
+    if draw(st.integers(0, 2)):  # two times in three, try to build a fitting type
         spare = iter(shapes[1:])
         fit = witness(pattern, lambda: name_shape(next(spare, 0), names))
         if fit is not None:

@@ -393,7 +393,7 @@ def test_equality_uid_and_hash_agree(first, second, same):
 
 # --- deep types -------------------------------------------------------------------------
 
-# Under the sanitizers the run is many times slower, so tools/sanitize.sh lowers this.
+# The environment may lower the depth, e.g. for a slow instrumented run.
 DEPTH = int(os.environ.get("VELARTO_DEEP_TYPE_DEPTH", "1000000"))
 
 
