@@ -115,7 +115,7 @@ PyObject* path_repr(PyObject* self) {
                                 path_of(self).edges.size());
 }
 
-#define FASTCALL(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
+#define FASTCALL(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<function>))
 
 PyMethodDef path_methods[] = {
     {"add_node", FASTCALL(path_add_node), METH_FASTCALL | METH_KEYWORDS,
@@ -150,7 +150,7 @@ const char kPathDoc[] =
 
 PyTypeObject* create_path_pattern_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(path_new)},
+        {Py_tp_new, reinterpret_cast<void*>(guarded<path_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<PathPatternObject>)},
         {Py_tp_repr, reinterpret_cast<void*>(path_repr)},
         {Py_tp_methods, path_methods},

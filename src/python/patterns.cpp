@@ -251,7 +251,7 @@ const char kEdgePatternDoc[] =
 
 PyTypeObject* create_node_pattern_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(node_pattern_new)},
+        {Py_tp_new, reinterpret_cast<void*>(guarded<node_pattern_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<NodePatternObject>)},
         {Py_tp_repr, reinterpret_cast<void*>(node_pattern_repr)},
         {Py_tp_getset, node_pattern_getset},
@@ -264,7 +264,7 @@ PyTypeObject* create_node_pattern_type() {
 
 PyTypeObject* create_edge_pattern_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(edge_pattern_new)},
+        {Py_tp_new, reinterpret_cast<void*>(guarded<edge_pattern_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<EdgePatternObject>)},
         {Py_tp_repr, reinterpret_cast<void*>(edge_pattern_repr)},
         {Py_tp_getset, edge_pattern_getset},

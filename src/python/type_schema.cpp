@@ -74,11 +74,11 @@ PyObject* schema_capture(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 }
 
 PyMethodDef schema_methods[] = {
-    {"matches", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(schema_matches)),
+    {"matches", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<schema_matches>)),
      METH_FASTCALL | METH_KEYWORDS,
      "matches($self, type)\n--\n\nTests whether a type fits this schema.\n\n"
      "# Returns\n\n`True` if the type fits the pattern, else `False`"},
-    {"capture", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(schema_capture)),
+    {"capture", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<schema_capture>)),
      METH_FASTCALL | METH_KEYWORDS,
      "capture($self, type)\n--\n\nMatches a type and returns the parts bound to named capture "
      "groups.\n\n# Returns\n\nA dict from capture name to the captured type; empty when the type "
@@ -108,7 +108,7 @@ const char kSchemaDoc[] =
 
 PyTypeObject* create_type_schema_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(schema_new)},
+        {Py_tp_new, reinterpret_cast<void*>(guarded<schema_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<TypeSchemaObject>)},
         {Py_tp_repr, reinterpret_cast<void*>(schema_repr)},
         {Py_tp_methods, schema_methods},

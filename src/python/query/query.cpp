@@ -390,7 +390,7 @@ PyObject* query_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     return new_query(as<GraphObject>(a[0])->value);
 }
 
-#define FASTCALL(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
+#define FASTCALL(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<function>))
 #define FAST (METH_FASTCALL | METH_KEYWORDS)
 
 PyMethodDef query_methods[] = {
@@ -438,7 +438,7 @@ PyMethodDef query_methods[] = {
      "Runs every queued operation, then pairs the bound lists by position: row j maps each requested "
      "variable whose list has an entry j to that node or edge.\n\n"
      "# Returns\n\nA list of dictionaries mapping variable names to their values"},
-    {"return_count", query_return_count, METH_NOARGS, "return_count($self)\n--\n\n"},
+    {"return_count", guarded<query_return_count>, METH_NOARGS, "return_count($self)\n--\n\n"},
     {"return_distinct", FASTCALL(query_return_distinct), FAST, "return_distinct($self, *variables)\n--\n\n"},
     {"create", FASTCALL(query_create), FAST,
      "create($self, pattern=None, *, node=None, edge=None, type=..., term=None, start=None, end=None, "
@@ -452,7 +452,7 @@ PyMethodDef query_methods[] = {
     {"order_by", FASTCALL(query_order_by), FAST, "order_by($self, variable, key, ascending=True)\n--\n\n"},
     {"limit", FASTCALL(query_limit), FAST, "limit($self, count)\n--\n\n"},
     {"skip", FASTCALL(query_skip), FAST, "skip($self, count)\n--\n\n"},
-    {"execute", query_execute, METH_NOARGS, "execute($self)\n--\n\n"},
+    {"execute", guarded<query_execute>, METH_NOARGS, "execute($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -471,7 +471,7 @@ const char kQueryDoc[] =
 
 PyTypeObject* create_query_type() {
     static PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(query_new)},
+        {Py_tp_new, reinterpret_cast<void*>(guarded<query_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<QueryObject>)},
         {Py_tp_methods, query_methods},
         {Py_tp_doc, const_cast<char*>(kQueryDoc)},
