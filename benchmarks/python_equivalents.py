@@ -4,21 +4,13 @@ plain-Python side of the ratios."""
 from __future__ import annotations
 
 import hashlib
+import sys
+from pathlib import Path
 
 from velarto import Application, Variable
 
-WHITE_SPACE = frozenset(chr(c) for c in [0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680,
-                                         *range(0x2000, 0x200B), 0x2028, 0x2029, 0x202F, 0x205F, 0x3000])
-
-
-def trim(text: str) -> str:
-    begin, end = 0, len(text)
-    while begin < end and text[begin] in WHITE_SPACE:
-        begin += 1
-    while end > begin and text[end - 1] in WHITE_SPACE:
-        end -= 1
-    return text[begin:end]
-
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+from white_space import trim  # noqa: E402  (the same trimming the tests check against)
 
 def schema_matches(p: str, ty) -> bool:
     """The text-walking schema matcher, re-reading the text on every call."""

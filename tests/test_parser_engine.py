@@ -15,6 +15,8 @@ import unicodedata
 from pathlib import Path
 
 import pytest
+
+from white_space import WHITE_SPACE, trim  # noqa: F401
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -85,20 +87,7 @@ def ask(binary, mode: str, texts, raw: bool = False) -> list:
 # ------------------------------------- a transcription of the three stages
 
 # The code points with the Unicode White_Space property (str.isspace differs).
-WHITE_SPACE = frozenset(
-    chr(c)
-    for c in (0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
-              0x2028, 0x2029, 0x202F, 0x205F, 0x3000)
-)
-
-
-def ws_trim(s: str) -> str:
-    i, j = 0, len(s)
-    while i < j and s[i] in WHITE_SPACE:
-        i += 1
-    while j > i and s[j - 1] in WHITE_SPACE:
-        j -= 1
-    return s[i:j]
+ws_trim = trim
 
 
 class Failure(Exception):

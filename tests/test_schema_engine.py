@@ -13,6 +13,8 @@ from __future__ import annotations
 import time
 
 import pytest
+
+from white_space import WHITE_SPACE, trim  # noqa: F401
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -57,22 +59,6 @@ def decode_type(text):
 
 # ---------------------------------------------------------------------------
 # The text walk, step for step.
-
-WHITE_SPACE = frozenset(
-    chr(c)
-    for c in [0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680,
-              *range(0x2000, 0x200B), 0x2028, 0x2029, 0x202F, 0x205F, 0x3000]
-)
-
-
-def trim(text):
-    begin, end = 0, len(text)
-    while begin < end and text[begin] in WHITE_SPACE:
-        begin += 1
-    while end > begin and text[end - 1] in WHITE_SPACE:
-        end -= 1
-    return text[begin:end]
-
 
 def is_variable_named(ty, name):
     return ty[0] == "V" and ty[1] == name

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import pytest
 
+from foreign_operands import EqualsEverything, RaisingEquality
+
 import type_oracle as oracle
 from velarto import Application, Node, Term, Variable
 
@@ -216,19 +218,6 @@ def test_comparison_with_non_terms(other):
     assert t.__eq__(other) is NotImplemented
     assert (t == other) is False and (other == t) is False
     assert (t != other) is True and (other != t) is True
-
-
-class EqualsEverything:
-    def __eq__(self, other):
-        return "truthy"
-
-    def __ne__(self, other):
-        return "ne was called"
-
-
-class RaisingEquality:
-    def __eq__(self, other):
-        raise ZeroDivisionError("no equality here")
 
 
 def test_not_equal_negates_the_python_equality():

@@ -5,6 +5,8 @@ from __future__ import annotations
 import os
 
 import pytest
+
+from foreign_operands import EqualsEverything, RaisingEquality
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -299,19 +301,6 @@ def test_comparison_with_other_kinds_is_false(obj, other):
 ])
 def test_equality_returns_not_implemented_for_foreign_operands(obj, other):
     assert obj.__eq__(other) is NotImplemented
-
-
-class EqualsEverything:
-    def __eq__(self, other):
-        return "truthy"
-
-    def __ne__(self, other):
-        return "ne was called"
-
-
-class RaisingEquality:
-    def __eq__(self, other):
-        raise ZeroDivisionError("no equality here")
 
 
 @pytest.mark.parametrize("obj", [A, Application(A, B)])

@@ -25,35 +25,15 @@
 #include "core/text_escape.hpp"
 #include "core/unicode_tables.hpp"
 
+#include "hex.hpp"
+
 using namespace velarto::core;
 
 namespace {
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string unhex(std::string_view line) {
-    std::string out;
-    out.reserve(line.size() / 2);
-    for (std::size_t i = 0; i + 1 < line.size(); i += 2) {
-        int hi = hex_value(line[i]), lo = hex_value(line[i + 1]);
-        if (hi < 0 || lo < 0) break;
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return out;
-}
-
 void put_text(std::string& out, std::string_view text) {
-    static constexpr char digits[] = "0123456789abcdef";
     out += " =";
-    for (unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
+    append_hex(out, text);
 }
 
 void put_optional(std::string& out, const std::optional<std::string>& text) {
