@@ -1,4 +1,4 @@
-// NodePattern and EdgePattern: construction in the specified order of checks,
+// NodePattern and EdgePattern: construction with its checks in a fixed order,
 // the `Some("...")` reprs, and the node test used by every scan of a run.
 //
 // The node test can run arbitrary Python code (a property's `__eq__`); it
