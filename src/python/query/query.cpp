@@ -117,6 +117,17 @@ bool text_list(const Signature& signature, PyObject* const* items, Py_ssize_t co
 
 // --- match, create, merge ----------------------------------------------------------
 
+// The three methods share their first parameters (pattern, node, edge: str or
+// None) and end with properties (dict or None); all are checked at once.
+bool bind_form_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                         int properties, Bound& out) {
+    if (!bind(signature, args, nargs, kwnames, out)) return false;
+    for (int i : {0, 1, 2}) {
+        if (!str_or_none(signature, i, out[i])) return false;
+    }
+    return dict_or_none(signature, properties, out[properties]);
+}
+
 enum MatchParam { M_PATTERN, M_NODE, M_EDGE, M_START, M_END, M_TYPE, M_TYPE_SCHEMA, M_TERM, M_TERM_SCHEMA, M_PROPERTIES };
 const Signature kMatch{"match",
                        {"pattern", "node", "edge", "start", "end", "type", "type_schema", "term",
@@ -125,11 +136,7 @@ const Signature kMatch{"match",
 
 PyObject* query_match(METHOD_ARGS) {
     Bound a;
-    if (!bind(kMatch, args, nargs, kwnames, a)) return nullptr;
-    for (int i : {M_PATTERN, M_NODE, M_EDGE}) {
-        if (!str_or_none(kMatch, i, a[i])) return nullptr;
-    }
-    if (!dict_or_none(kMatch, M_PROPERTIES, a[M_PROPERTIES])) return nullptr;
+    if (!bind_form_arguments(kMatch, args, nargs, kwnames, M_PROPERTIES, a)) return nullptr;
     QueryState& state = state_of(self);
     Entry entry(state);
     if (!entry) return nullptr;
@@ -161,11 +168,7 @@ const Signature kCreate{"create", {"pattern", "node", "edge", "type", "term", "s
 
 PyObject* query_create(METHOD_ARGS) {
     Bound a;
-    if (!bind(kCreate, args, nargs, kwnames, a)) return nullptr;
-    for (int i : {C_PATTERN, C_NODE, C_EDGE}) {
-        if (!str_or_none(kCreate, i, a[i])) return nullptr;
-    }
-    if (!dict_or_none(kCreate, C_PROPERTIES, a[C_PROPERTIES])) return nullptr;
+    if (!bind_form_arguments(kCreate, args, nargs, kwnames, C_PROPERTIES, a)) return nullptr;
     QueryState& state = state_of(self);
     Entry entry(state);
     if (!entry) return nullptr;
@@ -199,11 +202,7 @@ const Signature kMerge{"merge",
 
 PyObject* query_merge(METHOD_ARGS) {
     Bound a;
-    if (!bind(kMerge, args, nargs, kwnames, a)) return nullptr;
-    for (int i : {G_PATTERN, G_NODE, G_EDGE}) {
-        if (!str_or_none(kMerge, i, a[i])) return nullptr;
-    }
-    if (!dict_or_none(kMerge, G_PROPERTIES, a[G_PROPERTIES])) return nullptr;
+    if (!bind_form_arguments(kMerge, args, nargs, kwnames, G_PROPERTIES, a)) return nullptr;
     QueryState& state = state_of(self);
     Entry entry(state);
     if (!entry) return nullptr;
