@@ -7,6 +7,7 @@
 // SHA-256. A key of a str subclass is looked up again, as its own hash and
 // equality decide what the dict holds under it.
 #include "graph.hpp"
+#include "interrupts.hpp"
 
 #include <cstring>
 
@@ -28,9 +29,11 @@ bool same_type(const core::TypeNode& candidate, const core::TypeNode& wanted, co
 bool get_nodes_by_type(PyObject* nodes, const core::TypeNode& type, std::vector<NodeValue>& out) {
     const core::Digest& digest = type.digest();
     std::vector<PyObject*> relookup; // borrowed keys of str subclasses that matched
+    SignalCheck signals;            // runs no Python code unless a handler raises
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(nodes, &position, &key, &value)) {
+        if (!signals.tick()) return false;
         if (!PyUnicode_Check(key)) {
             PyErr_Format(PyExc_TypeError, "node dictionary key must be str, not %.200s",
                          Py_TYPE(key)->tp_name);

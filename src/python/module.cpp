@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include "classes.hpp"
+#include "dict_version.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
@@ -42,7 +43,10 @@ const char kModuleDoc[] =
     "- `Query`: Cypher-like query builder";
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "velarto", kModuleDoc, -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+    // A size of 0, not -1: CPython then calls the init function in every
+    // interpreter that imports the module, instead of copying the first
+    // interpreter's module dict into it, so the guard below can refuse.
+    PyModuleDef_HEAD_INIT, "velarto", kModuleDoc, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 struct Registration {
@@ -80,6 +84,7 @@ bool register_class(PyObject* module, PyObject* all, const Registration& entry) 
 }
 
 PyObject* create_module() {
+    if (!init_dict_versions()) return nullptr;
     Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     if (!module) return nullptr;
     Ref all = Ref::steal(PyList_New(0));

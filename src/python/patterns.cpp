@@ -109,13 +109,12 @@ bool build_edge_pattern(PyObject* variable, PyObject* term, PyObject* term_type_
 }
 
 MatchResult properties_match(const RequiredProperties& required, PyObject* properties) {
+    if (!PyDict_Check(properties)) return MatchResult::NoMatch;
     for (const RequiredProperty& entry : required) {
-        Ref stored;
-        if (PyDict_CheckExact(properties)) {
-            stored = Ref::borrow(PyDict_GetItemWithError(properties, entry.python_key.get()));
-        } else {
-            stored = Ref::steal(PyObject_GetItem(properties, entry.python_key.get()));
-        }
+        // The dict's own look-up, also for a dict subclass: `__getitem__`
+        // and `__missing__` could write into the caller's dict (a
+        // defaultdict gains the key) or invent a value (a Counter's 0).
+        Ref stored = Ref::borrow(PyDict_GetItemWithError(properties, entry.python_key.get()));
         if (!stored) {
             PyErr_Clear(); // a failing look-up is a mismatch
             return MatchResult::NoMatch;

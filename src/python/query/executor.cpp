@@ -7,27 +7,19 @@
 // stays, in the graph and in the bindings.
 #include <type_traits>
 
+#include "dict_version.hpp"
 #include "query/path_matcher.hpp"
 #include "query/query_state.hpp"
 #include "query/row_operations.hpp"
 
 namespace velarto::py::query {
 
-// The version tag changes on every write to a dict, a same-size replacement
-// included; interpreters that no longer offer it are watched by size only.
-static std::uint64_t version_of(PyObject* dict) {
-#if PY_VERSION_HEX < 0x030C0000
-    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-#else
-    (void)dict;
-    return 0;
-#endif
-}
-
-DictWatch::DictWatch(PyObject* dict) : dict_(dict), size_(PyDict_GET_SIZE(dict)), version_(version_of(dict)) {}
+DictWatch::DictWatch(PyObject* dict) : dict_(dict), size_(PyDict_GET_SIZE(dict)), version_(dict_version(dict)) {}
 
 bool DictWatch::unchanged() const {
-    if (PyDict_GET_SIZE(dict_) == size_ && version_of(dict_) == version_) return true;
+    // A version of 0 means the dict could not be watched: nothing can be
+    // promised about it, so it counts as changed.
+    if (version_ != 0 && PyDict_GET_SIZE(dict_) == size_ && dict_version(dict_) == version_) return true;
     PyErr_SetString(PyExc_RuntimeError, "dictionary changed during iteration");
     return false;
 }

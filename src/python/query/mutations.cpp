@@ -102,9 +102,11 @@ bool merge_edge(QueryState& state, const EdgeForm& form) {
     PyObject* edges = state.graph.edges.get();
     Ref held = Ref::borrow(edges);
     DictWatch watch(edges);
+    SignalCheck signals;
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(edges, &position, &key, &value)) {
+        if (!signals.tick()) return false;
         const EdgeValue* stored = edge_value(value);
         if (!stored) return false;
         EdgeValue edge = *stored;
@@ -195,9 +197,11 @@ bool run_delete(QueryState& state, const DeleteOp& del) {
     if (!del.detach || deleted_types.empty()) return true;
     // Detach: also every edge whose start or end node has the uid of a deleted node.
     std::vector<Ref> attached;
+    SignalCheck signals;
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(state.graph.edges.get(), &position, &key, &value)) {
+        if (!signals.tick()) return false;
         const EdgeValue* edge = edge_value(value);
         if (!edge) return false;
         for (const core::Digest& type : deleted_types) {

@@ -1,6 +1,7 @@
 // The scan of node candidates shared by the match and merge steps.
 #pragma once
 
+#include "interrupts.hpp"
 #include "query/query_state.hpp"
 
 namespace velarto::py::query {
@@ -17,8 +18,9 @@ bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& 
     if (pattern.type_obj) {
         std::vector<NodeValue> candidates; // copies: Python code may change the dict
         if (!get_nodes_by_type(nodes, *pattern.type_obj, candidates)) return false;
+        SignalCheck signals;
         for (const NodeValue& node : candidates) {
-            if (!test(node, stop)) return false;
+            if (!signals.tick() || !test(node, stop)) return false;
             if (stop) break;
         }
         return true;
@@ -29,9 +31,11 @@ bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& 
     // stored value is tested in place and copied only when accepted, which
     // keeps the scan from touching the type and dict of every rejected node.
     const bool runs_python = !pattern.properties.empty();
+    SignalCheck signals;
     Py_ssize_t position = 0;
     PyObject *key, *value;
     while (PyDict_Next(nodes, &position, &key, &value)) {
+        if (!signals.tick()) return false;
         const NodeValue* stored = node_value(value);
         if (!stored) return false;
         if (!runs_python) {

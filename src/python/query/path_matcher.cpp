@@ -7,15 +7,17 @@
 // O(edges + results) rather than a nested scan. Nodes are keyed by the digest
 // of their type: two nodes have equal uids exactly when their types do.
 //
-// Python code can run inside a hop (a property's `__eq__`); every edge is
-// copied before it is tested and the edge dict is watched, so a change to it
-// ends the scan with a RuntimeError.
+// Python code can run inside a hop (a property's `__eq__`): the matcher holds
+// a strong reference to every edge of the dict for the whole run, so nothing
+// it reads can be freed under it, and the edge dict is watched, so a change
+// to it ends the scan with a RuntimeError.
 #include "query/path_matcher.hpp"
 
 #include <cstring>
 #include <unordered_map>
 
 #include "classes.hpp"
+#include "interrupts.hpp"
 
 namespace velarto::py::query {
 
@@ -106,7 +108,7 @@ private:
     int try_step(std::size_t hop, const Step& step); // 1 taken, 0 refused, -1 error
     void record_chain();
 
-    const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index])->value; }
+    const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index].get())->value; }
     const NodeValue& from_node(const Step& step) const {
         const EdgeCore& parts = *edge(step.edge).core;
         return step.reversed ? parts.end : parts.start;
@@ -121,10 +123,9 @@ private:
     Ref held_dict_ = Ref::borrow(edges_dict_);
     DictWatch watch_;
     bool runs_python_;
-    // The edge dict's values, in its order, borrowed: every test that can run
-    // Python code is followed by a check that the dict is unchanged, so the
-    // dict keeps each of them alive for as long as they are used.
-    std::vector<PyObject*> edges_;
+    // The edge dict's values, in its order, held for the whole run.
+    std::vector<Ref> edges_;
+    SignalCheck signals_;
     bool indexed_ = false;
     EdgeIndex by_start_, by_end_;
     std::vector<Step> chain_;
@@ -136,7 +137,7 @@ bool ChainMatcher::load_edges() {
     PyObject *key, *value;
     while (PyDict_Next(edges_dict_, &position, &key, &value)) {
         if (!edge_value(value)) return false;
-        edges_.push_back(value);
+        edges_.push_back(Ref::borrow(value));
     }
     return true;
 }
@@ -163,8 +164,7 @@ int ChainMatcher::try_step(std::size_t hop, const Step& step) {
     for (const Step& used : chain_) {
         if (used.edge == step.edge) return 0; // no edge twice in one chain
     }
-    Ref held; // the edge object, while Python code may run
-    if (runs_python_) held = Ref::borrow(edges_[step.edge]);
+    if (!signals_.tick()) return -1;
     MatchResult accepted = edge_accepts(path_.edges[hop], edge(step.edge));
     if (accepted == MatchResult::Match && hop == 0) {
         accepted = node_matches(path_.nodes[0], from_node(step));

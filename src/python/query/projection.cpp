@@ -22,6 +22,7 @@
 
 #include "args.hpp"
 #include "errors.hpp"
+#include "interrupts.hpp"
 
 namespace velarto::py::query {
 
@@ -92,7 +93,9 @@ bool read_cell(const Column& column, std::size_t index, const QueryResult& entry
 
 bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vector<Row>& rows) {
     rows.reserve(row_count);
+    SignalCheck signals;
     for (std::size_t j = 0; j < row_count; ++j) {
+        if (!signals.tick()) return false;
         Row row;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
@@ -199,7 +202,9 @@ PyObject* direct_rows(const std::vector<Column>& columns, std::size_t row_count)
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return nullptr;
     Cell cell;
+    SignalCheck signals;
     for (std::size_t j = 0; j < row_count; ++j) {
+        if (!signals.tick()) return nullptr;
         Ref row;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];

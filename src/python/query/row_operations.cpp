@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "errors.hpp"
+#include "interrupts.hpp"
 #include "query/row_order.hpp"
 
 namespace velarto::py::query {
@@ -40,9 +41,10 @@ bool RowOperations::apply(const WhereOp& op) {
         std::shared_ptr<const Bindings> table = state_.bindings;
         ConditionEvaluator evaluator(*op.parsed, *table, regexes_);
         std::size_t rows = table->row_count();
+        SignalCheck signals;
         for (std::size_t row = 0; row < rows; ++row) {
             Truth truth;
-            if (!evaluator.test(row, truth)) return false;
+            if (!signals.tick() || !evaluator.test(row, truth)) return false;
             if (truth == Truth::True) kept.push_back(row);
         }
         if (kept.size() == rows) return true;

@@ -15,6 +15,8 @@
 // moves indices between two bounded arrays.
 #include "query/row_order.hpp"
 
+#include "interrupts.hpp"
+
 #include <cstdint>
 
 namespace velarto::py::query {
@@ -110,6 +112,7 @@ public:
 private:
     // <0 when row a sorts before row b, >0 after, 0 when tied.
     int compare_rows(std::size_t a, std::size_t b) {
+        if (!failed_ && !signals_.tick()) failed_ = true;
         for (std::size_t k = 0; k < keys_.size() && !failed_; ++k) {
             int c = compare(values_[k][a], values_[k][b]);
             if (c != 0) return keys_[k].ascending ? c : -c;
@@ -175,16 +178,18 @@ private:
     const std::vector<SortKey>& keys_;
     std::vector<std::vector<KeyValue>> values_; // per key, per row
     bool failed_ = false;
+    SignalCheck signals_;
 };
 
 } // namespace
 
 bool sorted_rows(const std::vector<SortKey>& keys, std::size_t rows, std::vector<std::size_t>& order) {
     std::vector<std::vector<KeyValue>> values(keys.size());
+    SignalCheck signals;
     for (std::size_t k = 0; k < keys.size(); ++k) {
         values[k].resize(rows);
         for (std::size_t row = 0; row < rows; ++row) {
-            if (!read_key(keys[k], row, values[k][row])) return false;
+            if (!signals.tick() || !read_key(keys[k], row, values[k][row])) return false;
         }
     }
     order.resize(rows);

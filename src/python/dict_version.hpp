@@ -1,0 +1,27 @@
+// A version number for a dict that changes on every write to it, a
+// same-size replacement included, on every supported interpreter.
+//
+// 3.11 keeps such a number in the dict itself (its version tag). From 3.12 on
+// the tag is deprecated, so the module registers one dict watcher and counts
+// the events of the dicts it is asked about; a dict is watched from the first
+// question on until it is freed. Scans use it to notice that Python code they
+// ran changed the dict they walk, and kept indexes to notice that they are
+// stale.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+namespace velarto::py {
+
+// Registers the watcher (3.12+). Called once, when the module is created;
+// false with an exception set when the interpreter has no watcher left.
+bool init_dict_versions();
+
+// The current version of `dict`: equal numbers mean no write in between. On
+// 3.12+ the first call starts watching the dict; a failure to watch it is
+// reported as 0 with an exception set.
+std::uint64_t dict_version(PyObject* dict);
+
+} // namespace velarto::py
