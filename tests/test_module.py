@@ -326,3 +326,47 @@ def test_import_emits_no_warnings():
     done = subprocess.run([sys.executable, "-W", "error", "-c", "import velarto"],
                           capture_output=True, text=True, env=env)
     assert done.returncode == 0, done.stderr
+
+
+SUBINTERPRETER_IMPORT = """
+import sys
+try:
+    import _interpreters as interpreters          # 3.13
+except ImportError:
+    import _xxsubinterpreters as interpreters     # 3.11, 3.12
+import velarto
+if sys.version_info >= (3, 13):
+    interpreter = interpreters.create(sys.argv[1])
+elif sys.version_info >= (3, 12):
+    interpreter = interpreters.create(isolated=sys.argv[1] == "isolated")
+else:
+    interpreter = interpreters.create()
+code = "import velarto"
+try:
+    failure = interpreters.exec(interpreter, code) if hasattr(interpreters, "exec") \\
+        else interpreters.run_string(interpreter, code)
+except Exception as error:                       # raised in the caller before 3.13
+    failure = error
+print(repr(failure))
+"""
+
+
+@pytest.mark.parametrize("config", ["legacy", "isolated"])
+def test_second_interpreter_is_refused(config):
+    # A child process: a failed guard could crash the interpreter that runs it.
+    import os
+    import subprocess
+
+    where = os.path.dirname(velarto.__file__)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [where, os.environ.get("PYTHONPATH")])))
+    if os.environ.get("VELARTO_PRELOAD"):
+        env["LD_PRELOAD"] = os.environ["VELARTO_PRELOAD"]
+    done = subprocess.run([sys.executable, "-c", SUBINTERPRETER_IMPORT, config],
+                          capture_output=True, text=True, env=env)
+    assert done.returncode == 0, done.stderr
+    # An isolated interpreter (3.12+) refuses a single-phase module before the
+    # init function runs; a legacy one runs it, and its guard refuses.
+    if config == "legacy" or sys.version_info < (3, 12):
+        assert "one interpreter per process only" in done.stdout, done.stdout
+    else:
+        assert "ImportError" in done.stdout, done.stdout

@@ -356,6 +356,32 @@ def test_eq_that_changes_the_scanned_edge_dict():
     assert labels(rows) == [{"e": "f", "a": "A"}]
 
 
+@pytest.mark.parametrize("form", ["match", "chain", "merge"])
+def test_eq_that_replaces_edges_under_the_same_keys(form):
+    # Same size, same keys, new Edge objects: the old ones are freed unless the
+    # scan holds them, and only a version check (not the size) sees the change.
+    g, nodes = graph_with("A", "B")
+    f = add_edge(g, "f", nodes["A"], nodes["B"])
+    h = add_edge(g, "h", nodes["A"], nodes["B"])
+
+    def replace_all():
+        for uid, edge in list(g.edges.items()):
+            g.edges[uid] = Edge(edge.term, edge.start, edge.end, {"w": 2})
+
+    f.properties["w"] = OnEq(replace_all)
+    h.properties["w"] = 1
+    if form == "match":
+        q = g.query().match(edge="e", properties={"w": 1})
+    elif form == "chain":
+        q = g.query().match(node="x", type=A).match(edge="e", start="a", end="b", properties={"w": 1})
+    else:
+        q = g.query().match(node="a", type=A).match(node="b", type=B)
+        q = q.merge(edge="e", start="a", end="b", properties={"w": 1})
+    with pytest.raises(RuntimeError, match="dictionary changed during iteration"):
+        q.execute()
+    assert [e.properties["w"] for e in g.edges.values()] == [2, 2]
+
+
 def test_edge_property_eq_that_deletes_the_edge_being_tested():
     g, nodes = graph_with("A", "B")
     f = add_edge(g, "f", nodes["A"], nodes["B"])
