@@ -14,6 +14,7 @@
 #include "args.hpp"
 #include "classes.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 #include "query/query.hpp"
 
 namespace velarto::py {
@@ -103,6 +104,17 @@ PyMethodDef graph_methods[] = {
      "query($self)\n--\n\nCreates a new query builder for this graph.\n\n"
      "The query works on this graph's own `nodes` and `edges` dictionaries.\n\n"
      "# Returns\n\nA new `Query` with no bound variables and no queued operations"},
+    {"to_networkx", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<graph_to_networkx>)),
+     METH_NOARGS,
+     "to_networkx($self)\n--\n\nExports this graph to a `networkx.MultiDiGraph` (networkx is imported "
+     "on call; install it with `pip install 'velarto[networkx]'`).\n\n"
+     "Each node becomes a networkx node keyed by its uid, whose attributes are a copy of its "
+     "properties plus `node`, a new `Node` object; each edge becomes a networkx edge from its start "
+     "node's uid to its end node's uid, keyed by its uid, whose attributes are a copy of its "
+     "properties plus `edge`, a new `Edge` object. Later changes on either side are not seen by the "
+     "other, except inside shared property values.\n\n"
+     "# Returns\n\nA new `networkx.MultiDiGraph`"},
+    VELARTO_REDUCE_METHOD(reduce_graph),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -25,4 +25,7 @@ struct GraphObject {
 // otherwise a TypeError. Returns false with an exception set on failure.
 bool get_nodes_by_type(PyObject* nodes, const core::TypeNode& type, std::vector<NodeValue>& out);
 
+// Graph.to_networkx(): a new networkx.MultiDiGraph (networkx imported on call).
+PyObject* graph_to_networkx(PyObject* self, PyObject*);
+
 } // namespace velarto::py

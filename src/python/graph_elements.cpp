@@ -8,6 +8,7 @@
 #include "args.hpp"
 #include "classes.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 #include "term.hpp"
 #include "types.hpp"
 
@@ -111,6 +112,7 @@ PyMethodDef node_methods[] = {
      "uid($self)\n--\n\nReturns a unique identifier for this node.\n\n"
      "The UID is based on the node's type UID using SHA256.\n\n"
      "# Returns\n\nA SHA256 hash representing this node uniquely"},
+    VELARTO_REDUCE_METHOD(reduce_node),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -183,6 +185,7 @@ PyMethodDef edge_methods[] = {
      "uid($self)\n--\n\nReturns a unique identifier for this edge.\n\n"
      "The UID is based on the edge's term UID using SHA256.\n\n"
      "# Returns\n\nA SHA256 hash representing this edge uniquely"},
+    VELARTO_REDUCE_METHOD(reduce_edge),
     {nullptr, nullptr, 0, nullptr},
 };
 

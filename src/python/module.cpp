@@ -9,6 +9,7 @@
 
 #include "classes.hpp"
 #include "dict_version.hpp"
+#include "pickling.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
@@ -92,6 +93,7 @@ PyObject* create_module() {
     for (const Registration& entry : kClasses) {
         if (!register_class(module.get(), all.get(), entry)) return nullptr;
     }
+    if (!add_reconstructor(module.get())) return nullptr;
     return module.release();
 }
 

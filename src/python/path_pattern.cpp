@@ -8,6 +8,7 @@
 #include "classes.hpp"
 #include "core/pattern_parser.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 
 namespace velarto::py {
 
@@ -127,6 +128,7 @@ PyMethodDef path_methods[] = {
     {"parse", FASTCALL(path_parse), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "parse(pattern)\n--\n\nParses a pattern string such as `(a:A)-[r]->(b:B)`.\n\n"
      "# Returns\n\nA new `PathPattern`; a malformed string raises `ValueError`"},
+    VELARTO_REDUCE_METHOD(reduce_path_pattern),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,6 +10,7 @@
 #include "classes.hpp"
 #include "core/text_escape.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 #include "term.hpp"
 #include "types.hpp"
 
@@ -179,6 +180,11 @@ PyObject* node_pattern_repr(PyObject* self) {
     return to_python_str(text);
 }
 
+PyMethodDef node_pattern_methods[] = {
+    VELARTO_REDUCE_METHOD(reduce_node_pattern),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef node_pattern_getset[] = {
     {"variable", node_pattern_get_variable, nullptr, "The variable name, or None.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -229,6 +235,11 @@ PyObject* edge_pattern_repr(PyObject* self) {
     return to_python_str(text);
 }
 
+PyMethodDef edge_pattern_methods[] = {
+    VELARTO_REDUCE_METHOD(reduce_edge_pattern),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef edge_pattern_getset[] = {
     {"variable", edge_pattern_get_variable, nullptr, "The variable name, or None.", nullptr},
     {"direction", edge_pattern_get_direction, nullptr,
@@ -253,6 +264,7 @@ PyTypeObject* create_node_pattern_type() {
         {Py_tp_new, reinterpret_cast<void*>(guarded<node_pattern_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<NodePatternObject>)},
         {Py_tp_repr, reinterpret_cast<void*>(node_pattern_repr)},
+        {Py_tp_methods, node_pattern_methods},
         {Py_tp_getset, node_pattern_getset},
         {Py_tp_doc, const_cast<char*>(kNodePatternDoc)},
         {0, nullptr},
@@ -266,6 +278,7 @@ PyTypeObject* create_edge_pattern_type() {
         {Py_tp_new, reinterpret_cast<void*>(guarded<edge_pattern_new>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<EdgePatternObject>)},
         {Py_tp_repr, reinterpret_cast<void*>(edge_pattern_repr)},
+        {Py_tp_methods, edge_pattern_methods},
         {Py_tp_getset, edge_pattern_getset},
         {Py_tp_doc, const_cast<char*>(kEdgePatternDoc)},
         {0, nullptr},

@@ -7,6 +7,7 @@
 #include "args.hpp"
 #include "classes.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 #include "ref.hpp"
 #include "types.hpp"
 
@@ -95,6 +96,7 @@ PyMethodDef term_methods[] = {
      "uid($self)\n--\n\nReturns a unique identifier for this term.\n\n"
      "The UID is constructed using SHA256 hash based on the term's name and type UID.\n\n"
      "# Returns\n\nA SHA256 hash representing this term uniquely"},
+    VELARTO_REDUCE_METHOD(reduce_term),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,6 +7,7 @@
 #include "args.hpp"
 #include "classes.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 #include "ref.hpp"
 #include "types.hpp"
 
@@ -83,6 +84,7 @@ PyMethodDef schema_methods[] = {
      "capture($self, type)\n--\n\nMatches a type and returns the parts bound to named capture "
      "groups.\n\n# Returns\n\nA dict from capture name to the captured type; empty when the type "
      "does not fit"},
+    VELARTO_REDUCE_METHOD(reduce_type_schema),
     {nullptr, nullptr, 0, nullptr},
 };
 

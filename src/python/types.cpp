@@ -14,6 +14,7 @@
 #include "classes.hpp"
 #include "core/siphash.hpp"
 #include "errors.hpp"
+#include "pickling.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
@@ -123,6 +124,7 @@ PyMethodDef variable_methods[] = {
     {"uid", type_uid, METH_NOARGS,
      "uid($self)\n--\n\nReturns a unique identifier for this variable.\n\n# Returns\n\n"
      "A SHA256 hash based on the variable name"},
+    VELARTO_REDUCE_METHOD(reduce_type),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -170,6 +172,7 @@ PyMethodDef application_methods[] = {
     {"uid", type_uid, METH_NOARGS,
      "uid($self)\n--\n\nReturns a unique identifier for this application.\n\n# Returns\n\n"
      "A SHA256 hash based on the left and right types"},
+    VELARTO_REDUCE_METHOD(reduce_type),
     {nullptr, nullptr, 0, nullptr},
 };
 
