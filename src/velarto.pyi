@@ -3,221 +3,407 @@
 Nodes of a graph are types, edges are typed terms; both are keyed by SHA-256
 uids in the graph's `nodes` and `edges` dicts. Queries are built fluently and
 run on demand: `graph.query().match("(a:A)-[r]->(b:B)").return_("a", "b")`.
+
+These stubs are installed as the stub-only package `velarto-stubs`, which
+type checkers find on their own; they also carry the help that editors show.
 """
 from typing import Any, TypeAlias, final, overload
 
+# networkx is optional and ships no types of its own; with its stubs installed the result
+# of `to_networkx` is precise, without them it is `Any`.
+import networkx  # type: ignore[import-untyped, import-not-found, unused-ignore]
 
 __all__ = ["Variable", "Application", "Term", "Node", "Edge", "Graph", "TypeSchema",
            "NodePattern", "EdgePattern", "PathPattern", "Query"]
 
-_Row: TypeAlias = "dict[str, Any]"  # a Node or Edge per variable; any value for "var.key"
+_Type: TypeAlias = "Variable | Application"
+"""A type: an atomic `Variable` or a function type `Application`."""
+
+_Row: TypeAlias = "dict[str, Any]"
+"""One result row: each requested name (or alias) to its value. A variable's
+value is the `Node` or `Edge` bound to it (a list of edges for a
+variable-length edge pattern); a property (`"n.name"`) or an expression gives
+any value. The values are typed `Any` so that rows read without narrowing;
+`isinstance(row["n"], Node)` narrows where needed."""
+
+_SchemaLike: TypeAlias = "str | TypeSchema | object | None"
+"""A schema argument: a schema text, a `TypeSchema`, or anything else (no schema)."""
+
+_Reduced: TypeAlias = "tuple[Any, tuple[Any, ...]]"
 
 @final
 class Variable:
-    """Represents an atomic type variable."""
+    """Represents an atomic type variable: a named, indivisible type such as
+    `Person`. Its display form is its name; its uid is the SHA-256 of
+    "var:" + name. Equal names are equal types."""
     name: str
-    def __new__(cls, name: str) -> Variable: ...
+    """The name of this type variable. Reassigning it changes this object only:
+    types, terms and nodes built from it earlier keep the old name."""
+    def __new__(cls, name: str) -> Variable:
+        """Makes the type variable called `name`."""
     def uid(self) -> str:
         """SHA-256 of "var:" + name, as 64 lower-case hex digits."""
-    def __eq__(self, value: object, /) -> bool: ...
-    def __ne__(self, value: object, /) -> bool: ...
-    def __hash__(self) -> int: ...
+    def __eq__(self, value: object, /) -> bool:
+        """True for a Variable of the same name."""
+    def __ne__(self, value: object, /) -> bool:
+        """The negation of `==`."""
+    def __hash__(self) -> int:
+        """A hash of the name, consistent with `==`."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from its name."""
 
 @final
 class Application:
-    """Represents a function type (application type): `left -> right`."""
-    def __new__(cls, left: Variable | Application, right: Variable | Application) -> Application: ...
+    """Represents a function type (application type): `left -> right`, the
+    type of functions from `left` to `right`. Displayed as "(A -> B)"; its uid
+    is the SHA-256 of "app:" + uid(left) + ":" + uid(right). Types of any
+    depth are handled without recursion, pickling included."""
+    def __new__(cls, left: _Type, right: _Type) -> Application:
+        """Makes the function type `left -> right`."""
     @property
-    def left(self) -> Variable | Application: ...
+    def left(self) -> _Type:
+        """The left (input) type, as a new Python object."""
     @property
-    def right(self) -> Variable | Application: ...
+    def right(self) -> _Type:
+        """The right (output) type, as a new Python object."""
     def uid(self) -> str:
-        """SHA-256 of "app:" + uid(left) + ":" + uid(right)."""
-    def __eq__(self, value: object, /) -> bool: ...
-    def __ne__(self, value: object, /) -> bool: ...
-    def __hash__(self) -> int: ...
+        """SHA-256 of "app:" + uid(left) + ":" + uid(right), as 64 hex digits."""
+    def __eq__(self, value: object, /) -> bool:
+        """True for an Application with equal left and right types."""
+    def __ne__(self, value: object, /) -> bool:
+        """The negation of `==`."""
+    def __hash__(self) -> int:
+        """A hash of the structure, consistent with `==`."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from a flat form, so that a
+        type a million levels deep pickles without recursion and shared
+        subtrees are stored once."""
 
 @final
 class Term:
-    """Represents a typed term in the type theory. Calling a term of type
-    `A -> B` with a term of type `A` yields a term of type `B` named "(f x)";
-    any other call raises TypeError ("Type mismatch: ...")."""
+    """Represents a typed term in the type theory: a named inhabitant of a
+    type. Calling a term of type `A -> B` with a term of type `A` yields a term
+    of type `B` named "(f x)"; any other call raises TypeError ("Type mismatch:
+    ..."). Displayed as "name:type"."""
     name: str
-    def __new__(cls, name: str, type: Variable | Application) -> Term: ...
+    """The name of this term (can be reassigned)."""
+    def __new__(cls, name: str, type: _Type) -> Term:
+        """Makes the term `name` of type `type`."""
     @property
-    def type(self) -> Variable | Application: ...
-    def uid(self) -> str: ...
-    def __call__(self, other: Term) -> Term: ...
-    def __eq__(self, value: object, /) -> bool: ...
-    def __ne__(self, value: object, /) -> bool: ...
-    def __hash__(self) -> int: ...
+    def type(self) -> _Type:
+        """The type of this term, as a new Python object."""
+    def uid(self) -> str:
+        """SHA-256 of "term:" + name + ":" + uid(type), as 64 hex digits."""
+    def __call__(self, other: Term) -> Term:
+        """Term application: `f(x)` for `f: A -> B` and `x: A` is "(f x)": B;
+        TypeError ("Type mismatch: expected A, got ...") otherwise."""
+    def __eq__(self, value: object, /) -> bool:
+        """True for a Term of the same name and an equal type."""
+    def __ne__(self, value: object, /) -> bool:
+        """The negation of `==`."""
+    def __hash__(self) -> int:
+        """A hash of name and type, consistent with `==`."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from its name and type."""
 
 @final
 class Node:
-    """Represents a node in the graph (a type in the model). Its uid depends on
-    its type alone; `properties` is shared by every copy of the node."""
+    """Represents a node in the graph (a type in the model). Its uid depends
+    on its type alone, so a graph keyed by uid holds one node per type; storing
+    a second node of the same type under its uid replaces the first.
+    `properties` is shared by every copy of the node (edges, query results)."""
     properties: dict[Any, Any]
-    def __new__(cls, type: Variable | Application, properties: dict[Any, Any] | None = None) -> Node: ...
+    """The properties dict itself (shared, not copied). Assigning a new dict
+    changes this object only; writing into the dict is seen by every holder."""
+    def __new__(cls, type: _Type, properties: dict[Any, Any] | None = None) -> Node:
+        """Makes a node of `type`; `properties` is kept as is (not copied), None
+        makes a new empty dict."""
     @property
-    def type(self) -> Variable | Application: ...
-    def uid(self) -> str: ...
+    def type(self) -> _Type:
+        """The type of this node, as a new Python object."""
+    def uid(self) -> str:
+        """SHA-256 of "node:" + uid(type), as 64 hex digits."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from its type and its
+        properties dict (one dict shared by several elements stays shared
+        within one pickle)."""
 
 @final
 class Edge:
-    """Represents an edge in the graph (a typed term in the model). Its uid
-    depends on its term alone."""
+    """Represents an edge in the graph (a typed term in the model), from a
+    start node to an end node. Its uid depends on its term alone, so a graph
+    keyed by uid holds one edge per term. The edge keeps copies of its end
+    nodes' values: their types and their properties dicts themselves."""
     properties: dict[Any, Any]
-    def __new__(cls, term: Term, start: Node, end: Node, properties: dict[Any, Any] | None = None) -> Edge: ...
+    """The properties dict itself (shared, not copied); assignable."""
+    def __new__(cls, term: Term, start: Node, end: Node, properties: dict[Any, Any] | None = None) -> Edge:
+        """Makes an edge of `term` from `start` to `end`; `properties` is kept as
+        is, None makes a new empty dict."""
     @property
-    def term(self) -> Term: ...
+    def term(self) -> Term:
+        """The term of this edge, as a new Python object."""
     @property
-    def start(self) -> Node: ...
+    def start(self) -> Node:
+        """The start node: a new Node object sharing the stored properties dict."""
     @property
-    def end(self) -> Node: ...
-    def uid(self) -> str: ...
+    def end(self) -> Node:
+        """The end node: a new Node object sharing the stored properties dict."""
+    def uid(self) -> str:
+        """SHA-256 of "edge:" + uid(term), as 64 hex digits."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from its term, end nodes and
+        properties dict, so that in one pickle of a graph its end nodes share
+        the properties dicts of the graph's nodes again."""
 
 @final
 class Graph:
-    """Represents a type theoretical theory model as a graph."""
-    def __new__(cls) -> Graph: ...
+    """Represents a type theoretical theory model as a graph: two plain dicts,
+    `nodes` (node uid to Node) and `edges` (edge uid to Edge). Elements are
+    added by assigning into the dicts under their uids, or by queries. Every
+    query made from the graph shares these very dicts."""
+    def __new__(cls) -> Graph:
+        """Makes an empty graph."""
     @property
     def nodes(self) -> dict[str, Node]:
         """Dictionary mapping node UIDs to Node objects (the graph's own dict)."""
     @property
     def edges(self) -> dict[str, Edge]:
         """Dictionary mapping edge UIDs to Edge objects (the graph's own dict)."""
-    def query(self) -> Query: ...
+    def query(self) -> Query:
+        """A new query builder over this graph's own dicts, with nothing
+        queued and nothing bound."""
+    def to_networkx(self) -> networkx.MultiDiGraph[str]:
+        """Exports this graph to a new `networkx.MultiDiGraph` (networkx is
+        imported on call: `pip install 'velarto[networkx]'`; without it,
+        ImportError).
+
+        Each node becomes a networkx node keyed by its uid, with a copy of its
+        properties plus `node` (a new Node object) as attributes; each edge an
+        edge from its start node's uid to its end node's uid, keyed by its uid,
+        with a copy of its properties plus `edge` (a new Edge object).
+        """
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt around its two dicts.
+        `copy.copy` gives a Graph sharing the same dicts; `copy.deepcopy` an
+        independent graph."""
 
 @final
 class TypeSchema:
     """Represents a regex-like pattern for matching types: `$*$` (any type),
     `$Person$` or `Person` (a variable), `$A -> B$` (arrows associate to the
-    right), `(name:pattern)` (a capture group). Malformed patterns match
-    nothing and never raise; a lone `$` matches only the variable named `$`."""
-    def __new__(cls, pattern: str) -> TypeSchema: ...
+    right; `*` is a wildcard on either side), `(name:pattern)` (a capture
+    group). Malformed patterns match nothing and never raise; a lone `$`
+    matches only the variable named `$`."""
+    def __new__(cls, pattern: str) -> TypeSchema:
+        """Makes a schema from its text, kept exactly as given."""
     @property
-    def pattern(self) -> str: ...
-    def matches(self, type: Variable | Application) -> bool: ...
-    def capture(self, type: Variable | Application) -> dict[str, Variable | Application]: ...
+    def pattern(self) -> str:
+        """The pattern text, exactly as given."""
+    def matches(self, type: _Type) -> bool:
+        """True when `type` fits this schema."""
+    def capture(self, type: _Type) -> dict[str, _Type]:
+        """The parts of `type` matched by the named capture groups (name to
+        type); empty when the type does not fit."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from its text."""
 
 @final
 class NodePattern:
-    """Represents a node pattern in a Cypher-like query."""
-    def __new__(cls, variable: str | None = None, type: Variable | Application | None = ...,
-                type_schema: str | TypeSchema | object | None = None,
-                properties: dict[str, Any] | None = None) -> NodePattern: ...
+    """Represents a node pattern in a Cypher-like query. A node fits when its
+    type equals `type` (if given), fits `type_schema` (if given), and its
+    properties hold every required property with an equal value."""
+    def __new__(cls, variable: str | None = None, type: _Type | None = ...,
+                type_schema: _SchemaLike = None,
+                properties: dict[str, Any] | None = None) -> NodePattern:
+        """Makes a node pattern; `type_schema` takes a text or a TypeSchema."""
     @property
-    def variable(self) -> str | None: ...
+    def variable(self) -> str | None:
+        """The variable that matched nodes are bound to, or None."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt through the constructor."""
 
 @final
 class EdgePattern:
-    """Represents an edge pattern in a Cypher-like query. `direction` is
+    """Represents an edge pattern in a Cypher-like query. An edge fits when
+    its term equals `term` (if given), its term's type fits `term_type_schema`
+    (if given) and its properties hold the required values. `direction` is
     "forward" (the default), "backward" or "any"."""
     def __new__(cls, variable: str | None = None, term: Term | None = None,
-                term_type_schema: str | TypeSchema | object | None = None,
-                properties: dict[str, Any] | None = None, direction: str = ...) -> EdgePattern: ...
+                term_type_schema: _SchemaLike = None,
+                properties: dict[str, Any] | None = None, direction: str = ...) -> EdgePattern:
+        """Makes an edge pattern; `term_type_schema` takes a text or a TypeSchema."""
     @property
-    def variable(self) -> str | None: ...
+    def variable(self) -> str | None:
+        """The variable that matched edges are bound to, or None."""
     @property
-    def direction(self) -> str: ...
+    def direction(self) -> str:
+        """The direction: "forward", "backward" or "any"."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt through the constructor."""
 
 @final
 class PathPattern:
     """Represents a path pattern in a Cypher-like query, such as
-    `(a:Person)-[r:knows]->(b:Person)`; malformed strings raise ValueError."""
-    def __new__(cls, pattern: str | None = None) -> PathPattern: ...
+    `(a:Person)-[r:knows]->(b:Person)`: node patterns and edge patterns in
+    order. The text after a colon is a schema text (`:Person` becomes
+    `$Person$`); edge labels are matched against the type of the edge's term.
+    Malformed strings raise ValueError ("Invalid pattern '...': ...")."""
+    def __new__(cls, pattern: str | None = None) -> PathPattern:
+        """Parses `pattern`, or makes an empty path when it is None."""
     @staticmethod
-    def parse(pattern: str) -> PathPattern: ...
-    def add_node(self, pattern: NodePattern) -> PathPattern: ...
-    def add_edge(self, pattern: EdgePattern) -> PathPattern: ...
+    def parse(pattern: str) -> PathPattern:
+        """Parses a pattern string; ValueError when it is malformed."""
+    def add_node(self, pattern: NodePattern) -> PathPattern:
+        """Appends a copy of `pattern` to this path (changing it) and returns a
+        new PathPattern holding the path after the append."""
+    def add_edge(self, pattern: EdgePattern) -> PathPattern:
+        """Appends a copy of `pattern` to this path (changing it) and returns a
+        new PathPattern holding the path after the append."""
     @property
-    def nodes(self) -> list[NodePattern]: ...
+    def nodes(self) -> list[NodePattern]:
+        """Copies of the node patterns, in order."""
     @property
-    def edges(self) -> list[EdgePattern]: ...
+    def edges(self) -> list[EdgePattern]:
+        """Copies of the edge patterns, in order."""
+    def __reduce__(self) -> _Reduced:
+        """Pickling and copying support: rebuilt from its node and edge patterns."""
 
 @final
 class Query:
     """Cypher-like query builder for the graph.
 
-    Builder methods append one operation to the query they are called on and
-    return a new, independent copy; nothing runs until `execute`, `return_`,
-    `return_distinct` or `return_count`, each of which runs every queued
-    operation again from the first. Results are rows paired by position:
-    row j holds entry j of every bound list that is longer than j.
+    Every builder method (all but `return_`, `return_count`,
+    `return_distinct`) appends its operation to the query it is called on AND
+    returns a new copy: `base.where(A)` followed by `base.where(B)` leaves both
+    conditions on `base`. To branch from a shared start, branch from copies:
+    `base.match().where(A)` and `base.match().where(B)` (a `match()` without
+    arguments queues nothing and returns a copy). Nothing runs until
+    `execute`, `return_`, `return_distinct` or `return_count`, each of which
+    runs every queued operation again from the first.
 
-    Matching: `(a)-[r]->(b)` takes edges from start to end, `(a)<-[r]-(b)` the
-    other way, `(a)-[r]-(b)` both; longer paths match chains of edges joined at
-    shared nodes, no edge twice, depth-first in dict order.
+    Results are rows paired by position: each variable is bound to a list,
+    and row j holds entry j of every bound list that is longer than j (never
+    all combinations). Matching: `(a)-[r]->(b)` takes edges from start to end,
+    `(a)<-[r]-(b)` the other way, `(a)-[r]-(b)` both; longer paths match chains
+    of edges joined at shared nodes, no edge twice, depth-first in dict order.
     `where` conditions are a subset of openCypher expressions with
     three-valued logic; `order_by` calls in a row form one stable multi-key
     sort (nulls last ascending); `skip`/`limit` apply at their place in the
-    queue; `return_distinct` drops duplicate rows; `return_("n.key")` projects a
-    property.
+    queue; `return_distinct` drops duplicate rows; `return_("n.key")` projects
+    a property. A Query cannot be pickled; pickle its graph.
     """
-    def __new__(cls, graph: Graph) -> Query: ...
+    def __new__(cls, graph: Graph) -> Query:
+        """A new query over `graph`'s own dicts (the same as `graph.query()`)."""
     @overload
     def match(self, pattern: str, *, node: str | None = None, edge: str | None = None, start: object = None,
-              end: object = None, type: Variable | Application | None = ..., type_schema: object = None,
+              end: object = None, type: _Type | None = ..., type_schema: object = None,
               term: Term | None = None, term_type_schema: object = None,
               properties: dict[str, Any] | None = None) -> Query:
-        """Path form: the pattern string is parsed now; other arguments are ignored."""
+        """Path form: the pattern string is parsed now (ValueError when
+        malformed); its variables are bound by replacement to aligned lists.
+        Other arguments are ignored. Changes this query and returns a copy."""
     @overload
-    def match(self, pattern: None = None, *, node: str, type: Variable | Application | None = ...,
-              type_schema: str | TypeSchema | object | None = None, properties: dict[str, Any] | None = None,
+    def match(self, pattern: None = None, *, node: str, type: _Type | None = ...,
+              type_schema: _SchemaLike = None, properties: dict[str, Any] | None = None,
               edge: str | None = None, start: object = None, end: object = None, term: Term | None = None,
               term_type_schema: object = None) -> Query:
-        """Node form: binds the nodes that fit type, schema and properties."""
+        """Node form: binds `node` to the nodes that fit type, schema and
+        properties. Changes this query and returns a copy."""
     @overload
     def match(self, pattern: None = None, *, edge: str, start: str | object = None, end: str | object = None,
-              term: Term | None = None, term_type_schema: str | TypeSchema | object | None = None,
+              term: Term | None = None, term_type_schema: _SchemaLike = None,
               properties: dict[str, Any] | None = None, node: None = None,
-              type: Variable | Application | None = ..., type_schema: object = None) -> Query:
-        """Edge form: the edges, and their start and end nodes when named."""
+              type: _Type | None = ..., type_schema: object = None) -> Query:
+        """Edge form: binds `edge` to the edges that fit, and `start` and `end`
+        (when str) to their end points. Changes this query and returns a copy."""
     @overload
     def match(self, pattern: None = None, *, node: None = None, edge: None = None, start: object = None,
-              end: object = None, type: Variable | Application | None = ..., type_schema: object = None,
+              end: object = None, type: _Type | None = ..., type_schema: object = None,
               term: Term | None = None, term_type_schema: object = None,
               properties: dict[str, Any] | None = None) -> Query:
-        """No form selected: queues nothing and returns a copy."""
-    def where(self, condition: str) -> Query: ...
-    def return_(self, *variables: str) -> list[_Row]: ...
-    def return_count(self) -> int: ...
-    def return_distinct(self, *variables: str) -> list[_Row]: ...
+        """No form selected: queues nothing and returns a copy (the safe way to
+        branch from a shared query)."""
+    def where(self, condition: str) -> Query:
+        """Adds a WHERE clause: keeps the rows where `condition` (a subset of
+        openCypher expressions, parsed now: ValueError "Invalid query: ..."
+        when malformed) is true. Changes this query and returns a copy."""
+    def return_(self, *variables: str) -> list[_Row]:
+        """Runs every queued operation, then returns the rows: row j maps each
+        requested name whose list has an entry j to that Node or Edge;
+        `"var.key"` gives the property's value."""
+    def return_count(self) -> int:
+        """Runs every queued operation and returns the number of rows (the
+        length of the longest bound list)."""
+    def return_distinct(self, *variables: str) -> list[_Row]:
+        """As `return_`, with every later duplicate row removed (nodes and
+        edges compared by uid)."""
     @overload
     def create(self, pattern: str, *, node: str | None = None, edge: str | None = None,
-               type: Variable | Application | None = ..., term: Term | None = None, start: object = None,
-               end: object = None, properties: dict[str, Any] | None = None) -> Query: ...
+               type: _Type | None = ..., term: Term | None = None, start: object = None,
+               end: object = None, properties: dict[str, Any] | None = None) -> Query:
+        """Path form: creates what a pattern string describes when the query
+        runs. Changes this query and returns a copy."""
     @overload
-    def create(self, pattern: None = None, *, node: str, type: Variable | Application | None = ...,
+    def create(self, pattern: None = None, *, node: str, type: _Type | None = ...,
                properties: dict[str, Any] | None = None, edge: str | None = None, term: Term | None = None,
-               start: object = None, end: object = None) -> Query: ...
+               start: object = None, end: object = None) -> Query:
+        """Node form: when the query runs, stores a new Node of `type` with
+        `properties` under its uid (replacing a node of the same type) and
+        binds `node` to it by replacement. Changes this query and returns a copy."""
     @overload
     def create(self, pattern: None = None, *, edge: str, start: str, end: str, term: Term | None = None,
                properties: dict[str, Any] | None = None, node: None = None,
-               type: Variable | Application | None = ...) -> Query: ...
+               type: _Type | None = ...) -> Query:
+        """Edge form: when the query runs, stores a new Edge of `term` from the
+        first node bound to `start` to the first bound to `end`, and binds
+        `edge` to it. Changes this query and returns a copy."""
     @overload
     def create(self, pattern: None = None, *, node: None = None, edge: None = None,
-               type: Variable | Application | None = ..., term: Term | None = None, start: object = None,
-               end: object = None, properties: dict[str, Any] | None = None) -> Query: ...
-    def set(self, variable: str, properties: dict[Any, Any]) -> Query: ...
-    def delete(self, *variables: str, detach: bool = False) -> Query: ...
+               type: _Type | None = ..., term: Term | None = None, start: object = None,
+               end: object = None, properties: dict[str, Any] | None = None) -> Query:
+        """No form selected: queues nothing and returns a copy."""
+    def set(self, variable: str, properties: dict[Any, Any]) -> Query:
+        """When the query runs, writes `properties` into the properties dict of
+        every element bound to `variable` (the dict given here is read at run
+        time). Changes this query and returns a copy."""
+    def delete(self, *variables: str, detach: bool = False) -> Query:
+        """When the query runs, removes the bound elements from the graph; with
+        `detach=True` also every edge of a deleted node. Changes this query and
+        returns a copy."""
     @overload
-    def merge(self, pattern: str | None = None, *, node: str, type: Variable | Application | None = ...,
-              type_schema: str | TypeSchema | object | None = None, properties: dict[str, Any] | None = None,
+    def merge(self, pattern: str | None = None, *, node: str, type: _Type | None = ...,
+              type_schema: _SchemaLike = None, properties: dict[str, Any] | None = None,
               edge: str | None = None, term: Term | None = None, term_type_schema: object = None,
-              start: object = None, end: object = None) -> Query: ...
+              start: object = None, end: object = None) -> Query:
+        """Node form: when the query runs, appends the fitting nodes to `node`'s
+        list, or creates one when none fits. Changes this query and returns a copy."""
     @overload
     def merge(self, pattern: str | None = None, *, edge: str, start: str, end: str, term: Term | None = None,
-              term_type_schema: str | TypeSchema | object | None = None,
+              term_type_schema: _SchemaLike = None,
               properties: dict[str, Any] | None = None, node: None = None,
-              type: Variable | Application | None = ..., type_schema: object = None) -> Query: ...
+              type: _Type | None = ..., type_schema: object = None) -> Query:
+        """Edge form: when the query runs, appends the fitting edges between the
+        bound end points, or creates one. Changes this query and returns a copy."""
     @overload
     def merge(self, pattern: str | None = None, *, node: None = None, edge: None = None,
-              type: Variable | Application | None = ..., type_schema: object = None, term: Term | None = None,
+              type: _Type | None = ..., type_schema: object = None, term: Term | None = None,
               term_type_schema: object = None, start: object = None, end: object = None,
-              properties: dict[str, Any] | None = None) -> Query: ...
-    def with_(self, *variables: str) -> Query: ...
-    def order_by(self, variable: str, key: str, ascending: bool = True) -> Query: ...
-    def limit(self, count: int) -> Query: ...
-    def skip(self, count: int) -> Query: ...
-    def execute(self) -> Query: ...
+              properties: dict[str, Any] | None = None) -> Query:
+        """Neither `node` nor `edge`: the path form, when a pattern is given;
+        otherwise queues nothing. Changes this query and returns a copy."""
+    def with_(self, *variables: str) -> Query:
+        """Keeps only the named variables in the binding table (none named:
+        keeps all). Changes this query and returns a copy."""
+    def order_by(self, variable: str, key: str, ascending: bool = True) -> Query:
+        """Sorts the rows, stably, by property `key` of `variable`'s entry;
+        consecutive calls form one sort whose first call is the primary key;
+        nulls sort last ascending. Changes this query and returns a copy."""
+    def limit(self, count: int) -> Query:
+        """Keeps at most `count` rows, at this place in the queue. Changes this
+        query and returns a copy."""
+    def skip(self, count: int) -> Query:
+        """Drops the first `count` rows, at this place in the queue. Changes
+        this query and returns a copy."""
+    def execute(self) -> Query:
+        """Runs every queued operation and returns a copy of this query taken
+        after the run (its bindings included)."""

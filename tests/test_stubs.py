@@ -44,3 +44,23 @@ def test_examples_pass_strict_type_checking(tmp_path):
     examples = sorted(str(p) for p in (ROOT / "examples").glob("*.py"))
     done = run_mypy(tmp_path, "mypy", "--strict", *examples)
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_every_stub_class_method_and_property_has_a_docstring():
+    """Editors show the stubs' help: several runtime docstrings are signature-only."""
+    import ast
+
+    tree = ast.parse(STUB.read_text())
+    missing = []
+    for cls in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+        if ast.get_docstring(cls) is None:
+            missing.append(cls.name)
+        for index, member in enumerate(cls.body):
+            if isinstance(member, ast.FunctionDef) and ast.get_docstring(member) is None:
+                missing.append(f"{cls.name}.{member.name}")
+            if isinstance(member, ast.AnnAssign):  # an attribute: its docstring is the next statement
+                following = cls.body[index + 1] if index + 1 < len(cls.body) else None
+                if not (isinstance(following, ast.Expr) and isinstance(following.value, ast.Constant)):
+                    missing.append(f"{cls.name}.{member.target.id}")
+    assert missing == []
+    assert {n.name for n in tree.body if isinstance(n, ast.ClassDef)} == set(velarto.__all__)
