@@ -10,15 +10,20 @@ line in the table.
 """
 from __future__ import annotations
 
+import copy
 import ctypes
 import gc
+import importlib.util
 import os
+import pickle
 import sys
 import tracemalloc
 
 import pytest
 
-from velarto import Application, Edge, Graph, Node, Term, Variable
+import velarto
+from velarto import (Application, Edge, EdgePattern, Graph, Node, NodePattern, PathPattern, Term, TypeSchema,
+                     Variable)
 
 ITERATIONS = int(os.environ.get("VELARTO_LEAK_ITERATIONS", "20000"))
 WARMUP = 500
@@ -239,7 +244,16 @@ HOT_PATHS = [
     ("Edge(duplicate)", fails(TypeError, lambda: Edge(F, N, M, term=F))),
     ("Graph(argument)", fails(TypeError, lambda: Graph(1))),
     ("Graph(keyword)", fails(TypeError, lambda: Graph(nodes={}))),
+    # pickling and copying
+    ("pickle Application", lambda: pickle.loads(pickle.dumps(DEEPER))),
+    ("pickle Graph", lambda: pickle.loads(pickle.dumps(G))),
+    ("pickle patterns", lambda: pickle.loads(pickle.dumps(
+        (PathPattern("(a:A)-[r]->(b)"), NodePattern("n", A, "A", {"k": 1}), EdgePattern("e", F), TypeSchema("A"))))),
+    ("deepcopy Edge", lambda: copy.deepcopy(E)),
+    ("_reconstruct malformed", fails(ValueError, lambda: velarto._reconstruct("type", ["A"], b"\1" * 16))),
 ]
+if importlib.util.find_spec("networkx") is not None:
+    HOT_PATHS.append(("Graph.to_networkx", lambda: G.to_networkx()))
 
 
 @pytest.mark.parametrize("operation", [op for _, op in HOT_PATHS], ids=[name for name, _ in HOT_PATHS])
