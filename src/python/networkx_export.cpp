@@ -13,6 +13,7 @@
 
 #include "classes.hpp"
 #include "graph.hpp"
+#include "interrupts.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
@@ -54,7 +55,9 @@ PyObject* node_entries(PyObject* nodes) {
     if (!values) return nullptr;
     Ref entries = Ref::steal(PyList_New(0));
     if (!entries) return nullptr;
+    SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(values.get()); ++i) {
+        if (!signals.tick()) return nullptr;
         const NodeValue* found = node_value(PyList_GET_ITEM(values.get(), i));
         if (!found) return nullptr;
         NodeValue node = *found; // our own references while Python code runs
@@ -75,7 +78,9 @@ PyObject* edge_entries(PyObject* edges) {
     if (!values) return nullptr;
     Ref entries = Ref::steal(PyList_New(0));
     if (!entries) return nullptr;
+    SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(values.get()); ++i) {
+        if (!signals.tick()) return nullptr;
         const EdgeValue* found = edge_value(PyList_GET_ITEM(values.get(), i));
         if (!found) return nullptr;
         EdgeValue edge = *found;

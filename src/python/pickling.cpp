@@ -36,6 +36,7 @@
 #include "errors.hpp"
 #include "graph.hpp"
 #include "graph_elements.hpp"
+#include "interrupts.hpp"
 #include "path_pattern.hpp"
 #include "patterns.hpp"
 #include "ref.hpp"
@@ -53,12 +54,14 @@ PyObject* reconstructor = nullptr; // `_reconstruct`, kept for the life of the p
 
 // --- the flat form of a type --------------------------------------------------
 
-// Every distinct node of the tree once, children before parents, without recursion.
-std::vector<const core::TypeNode*> distinct_post_order(const core::TypeNode& root) {
-    std::vector<const core::TypeNode*> order;
+// Every distinct node of the tree once, children before parents, without
+// recursion; false with KeyboardInterrupt set when a Ctrl-C stops it.
+bool distinct_post_order(const core::TypeNode& root, std::vector<const core::TypeNode*>& order) {
     std::unordered_set<const core::TypeNode*> seen;
     std::vector<std::pair<const core::TypeNode*, bool>> stack{{&root, false}};
+    SignalCheck signals;
     while (!stack.empty()) {
+        if (!signals.tick()) return false;
         auto [node, expanded] = stack.back();
         if (seen.count(node)) {
             stack.pop_back();
@@ -72,7 +75,7 @@ std::vector<const core::TypeNode*> distinct_post_order(const core::TypeNode& roo
             stack.emplace_back(node->left().get(), false);
         }
     }
-    return order;
+    return true;
 }
 
 void append_index(std::string& out, std::uint64_t index) {
@@ -87,7 +90,8 @@ std::uint64_t read_index(const char* in) {
 
 // (names, structure) for `type`: a list of str and a bytes object.
 PyObject* flatten(const core::TypeNode& type) {
-    std::vector<const core::TypeNode*> order = distinct_post_order(type);
+    std::vector<const core::TypeNode*> order;
+    if (!distinct_post_order(type, order)) return nullptr;
     std::unordered_map<const core::TypeNode*, std::uint64_t> index;
     std::unordered_map<std::string_view, std::uint64_t> by_name; // equal variables become one
     Ref names = Ref::steal(PyList_New(0));
@@ -133,7 +137,9 @@ PyObject* unflatten(PyObject* names, PyObject* structure) {
         nodes.push_back(core::TypeRef::variable(std::move(text)));
     }
     const char* data = PyBytes_AS_STRING(structure);
+    SignalCheck signals;
     for (Py_ssize_t at = 0; at < size; at += 16) {
+        if (!signals.tick()) return nullptr;
         std::uint64_t left = read_index(data + at), right = read_index(data + at + 8);
         if (left >= nodes.size() || right >= nodes.size()) return malformed("type");
         nodes.push_back(core::TypeRef::application(nodes[left], nodes[right]));
