@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "siphash.hpp"
+#include "type_intern.hpp"
 
 namespace velarto::core {
 
@@ -32,9 +33,12 @@ void TypeRef::release() noexcept {
     while (!doomed.empty()) {
         TypeNode* current = doomed.back();
         doomed.pop_back();
-        for (TypeRef* child : {&current->left_, &current->right_}) {
-            TypeNode* raw = std::exchange(child->node_, nullptr);
-            if (raw && --raw->refs_ == 0) doomed.push_back(raw);
+        if (current->interned()) TypeInterner::forget(current);
+        if (current->is_application()) {
+            for (TypeRef* child : {&current->children_.left, &current->children_.right}) {
+                TypeNode* raw = std::exchange(child->node_, nullptr);
+                if (raw && --raw->refs_ == 0) doomed.push_back(raw);
+            }
         }
         delete current;
     }
@@ -88,41 +92,41 @@ void compute_digest(const TypeNode& node, Digest& out) {
 } // namespace
 
 const Digest& TypeNode::digest() const {
-    if (has_digest_) return digest_;
+    if (has_digest()) return digest_;
     // Post-order over the subtrees that have no digest yet; a node is digested
     // once both children are.
     std::vector<const TypeNode*> stack{this};
     while (!stack.empty()) {
         const TypeNode* node = stack.back();
-        if (node->has_digest_) {
+        if (node->has_digest()) {
             stack.pop_back();
             continue;
         }
         if (node->is_application()) {
-            const TypeNode* left = node->left_.get();
-            const TypeNode* right = node->right_.get();
-            if (!left->has_digest_ || !right->has_digest_) {
-                if (!right->has_digest_) stack.push_back(right);
-                if (!left->has_digest_) stack.push_back(left);
+            const TypeNode* left = node->left().get();
+            const TypeNode* right = node->right().get();
+            if (!left->has_digest() || !right->has_digest()) {
+                if (!right->has_digest()) stack.push_back(right);
+                if (!left->has_digest()) stack.push_back(left);
                 continue;
             }
         }
         compute_digest(*node, node->digest_);
-        node->has_digest_ = true;
+        node->flags_ |= kHasDigest;
         stack.pop_back();
     }
     return digest_;
 }
 
 const Digest& TypeNode::node_digest() const {
-    if (!has_node_digest_) {
+    if (!(flags_ & kHasNodeDigest)) {
         char text[5 + 64];
         std::memcpy(text, "node:", 5);
         digest_to_hex(digest(), text + 5);
         Sha256 hasher;
         hasher.update(text, sizeof text);
         node_digest_ = hasher.finish();
-        has_node_digest_ = true;
+        flags_ |= kHasNodeDigest;
     }
     return node_digest_;
 }
@@ -135,6 +139,8 @@ bool equal(const TypeNode& a, const TypeNode& b) {
         auto [x, y] = stack.back();
         stack.pop_back();
         if (x == y) continue;
+        // The table holds one value per type: two different shared values differ.
+        if (x->interned() && y->interned()) return false;
         if (x->tag() != y->tag()) return false;
         // Different kept digests prove a structural difference; equal ones are
         // not trusted, so the answer stays exact.
@@ -180,7 +186,7 @@ void append_stream(std::string& out, const TypeNode& type) {
 }
 
 std::uint64_t type_object_hash(const TypeNode& type) {
-    if (type.has_object_hash_) return type.object_hash_;
+    if (type.flags_ & TypeNode::kHasObjectHash) return type.object_hash_;
     // The stream is written out first and hashed in one pass: far cheaper than
     // feeding a streaming hasher a few bytes per node.
     std::string stream;
@@ -193,7 +199,7 @@ std::uint64_t type_object_hash(const TypeNode& type) {
         append_stream(stream, *type.right());
     }
     type.object_hash_ = siphash13(stream);
-    type.has_object_hash_ = true;
+    type.flags_ |= TypeNode::kHasObjectHash;
     return type.object_hash_;
 }
 

@@ -20,7 +20,7 @@
 
 namespace velarto::core {
 
-enum class TypeTag : std::uint32_t { Variable = 0, Application = 1 };
+enum class TypeTag : std::uint8_t { Variable = 0, Application = 1 };
 
 class TypeNode;
 
@@ -50,42 +50,64 @@ private:
 
     TypeNode* node_ = nullptr;
     friend class TypeNode;
+    friend class TypeInterner;
 };
 
+// One node is 112 bytes: the name of a variable and the children of an
+// application share their storage, and the kept-state bits share one byte.
 class TypeNode {
 public:
     TypeTag tag() const { return tag_; }
     bool is_variable() const { return tag_ == TypeTag::Variable; }
     bool is_application() const { return tag_ == TypeTag::Application; }
-    const std::string& name() const { return name_; }  // variables only
-    const TypeRef& left() const { return left_; }       // applications only
-    const TypeRef& right() const { return right_; }     // applications only
+    const std::string& name() const { return name_; }             // variables only
+    const TypeRef& left() const { return children_.left; }       // applications only
+    const TypeRef& right() const { return children_.right; }     // applications only
 
     // SHA-256 digest of the uid text ("var:" + name, or "app:" + uid(left) +
     // ":" + uid(right)); computed on first use, iteratively, then kept.
     const Digest& digest() const;
-    bool has_digest() const { return has_digest_; }
+    bool has_digest() const { return flags_ & kHasDigest; }
 
     // SHA-256 of "node:" + uid: the uid of every node of this type, kept too.
     const Digest& node_digest() const;
 
+    // Whether this node is the shared value of the intern table.
+    bool interned() const { return flags_ & kInterned; }
+
+    TypeNode(const TypeNode&) = delete;
+    TypeNode& operator=(const TypeNode&) = delete;
+
 private:
+    enum : std::uint8_t { kHasDigest = 1, kHasNodeDigest = 2, kHasObjectHash = 4, kInterned = 8 };
+    struct Children {
+        TypeRef left, right;
+    };
+
     explicit TypeNode(std::string name) : tag_(TypeTag::Variable), name_(std::move(name)) {}
     TypeNode(TypeRef left, TypeRef right)
-        : tag_(TypeTag::Application), left_(std::move(left)), right_(std::move(right)) {}
+        : tag_(TypeTag::Application), children_{std::move(left), std::move(right)} {}
+    ~TypeNode() {
+        if (is_variable()) {
+            name_.~basic_string();
+        } else {
+            children_.~Children();
+        }
+    }
 
     mutable std::uint32_t refs_ = 1;
     TypeTag tag_;
-    mutable bool has_digest_ = false;
-    mutable bool has_node_digest_ = false;
-    mutable bool has_object_hash_ = false;
+    mutable std::uint8_t flags_ = 0;
     mutable std::uint64_t object_hash_ = 0;
     mutable Digest digest_{};
     mutable Digest node_digest_{};
-    std::string name_;
-    TypeRef left_, right_;
+    union {
+        std::string name_;
+        Children children_;
+    };
 
     friend class TypeRef;
+    friend class TypeInterner;
     friend std::uint64_t type_object_hash(const TypeNode& type);
 };
 

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "args.hpp"
+#include "core/type_intern.hpp"
 #include "classes.hpp"
 #include "errors.hpp"
+#include "freelist.hpp"
 #include "pickling.hpp"
 #include "term.hpp"
 #include "types.hpp"
@@ -17,14 +19,16 @@ namespace velarto::py {
 const core::Digest& NodeValue::digest() const { return type->node_digest(); }
 
 const core::Digest& EdgeCore::digest() const {
-    if (!has_digest) {
+    // All zero bytes stand for "not computed yet" (a real digest of all zeros
+    // would merely be computed again on every call).
+    static constexpr core::Digest kNone{};
+    if (edge_digest == kNone) {
         char text[5 + 64];
         std::memcpy(text, "edge:", 5);
         core::digest_to_hex(core::term_digest(term), text + 5);
         core::Sha256 hasher;
         hasher.update(text, sizeof text);
         edge_digest = hasher.finish();
-        has_digest = true;
     }
     return edge_digest;
 }
@@ -154,6 +158,11 @@ PyObject* edge_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     parts->term = as<TermObject>(bound[0])->value;
     parts->start = node_of(bound[1]);
     parts->end = node_of(bound[2]);
+    // Term types repeat across edges (many edges of type `(A -> B)`), so they
+    // are shared; the Term constructor has usually done it (a flag test here).
+    // Node types are not: a graph holds one node per type, and an edge's end
+    // points already share the stored nodes' values.
+    core::TypeInterner::intern(parts->term.type);
     edge.core = std::move(parts);
     return reinterpret_cast<PyObject*>(new_object<EdgeObject>(type, std::move(edge)));
 }
@@ -217,7 +226,8 @@ const char kEdgeDoc[] =
 PyTypeObject* create_node_type() {
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(node_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<NodeObject>)},
+        {Py_tp_alloc, reinterpret_cast<void*>(FreeList<NodeObject>::alloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(FreeList<NodeObject>::dealloc)},
         {Py_tp_repr, reinterpret_cast<void*>(node_repr)},
         {Py_tp_methods, node_methods},
         {Py_tp_getset, node_getset},
@@ -231,7 +241,8 @@ PyTypeObject* create_node_type() {
 PyTypeObject* create_edge_type() {
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(edge_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<EdgeObject>)},
+        {Py_tp_alloc, reinterpret_cast<void*>(FreeList<EdgeObject>::alloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(FreeList<EdgeObject>::dealloc)},
         {Py_tp_repr, reinterpret_cast<void*>(edge_repr)},
         {Py_tp_methods, edge_methods},
         {Py_tp_getset, edge_getset},

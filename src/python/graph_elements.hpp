@@ -28,8 +28,7 @@ struct EdgeCore {
     core::Term term;
     NodeValue start;
     NodeValue end;
-    mutable bool has_digest = false;
-    mutable core::Digest edge_digest{};
+    mutable core::Digest edge_digest{}; // all zeros until computed
 
     const core::Digest& digest() const; // SHA-256 of "edge:" + uid(term)
 };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "args.hpp"
+#include "core/type_intern.hpp"
 #include "classes.hpp"
 #include "errors.hpp"
 #include "pickling.hpp"
@@ -28,6 +29,7 @@ PyObject* term_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!bind(kTermNew, args, kwargs, bound) || !require_str(kTermNew, 0, bound[0])) return nullptr;
     core::Term term;
     if (!to_utf8(bound[0], term.name) || !python_to_type(bound[1], term.type)) return nullptr;
+    core::TypeInterner::intern(term.type);
     return reinterpret_cast<PyObject*>(new_object<TermObject>(type, std::move(term)));
 }
 
