@@ -14,6 +14,7 @@ import copy
 import ctypes
 import gc
 import importlib.util
+import itertools
 import os
 import pickle
 import sys
@@ -141,6 +142,7 @@ RENAMED_V = Variable("A")
 RENAMED_T = Term("t", A)
 REPROPS_N = Node(A)
 REPROPS_E = Edge(F, N, N)
+COUNTER = itertools.count()
 
 HOT_PATHS = [
     # construction
@@ -151,12 +153,17 @@ HOT_PATHS = [
     ("nested Application", lambda: Application(Application(Variable("P"), Variable("Q")), Variable("R"))),
     ("Term", lambda: Term("f", AB)),
     ("Term by keyword", lambda: Term(type=A, name="x")),
+    ("Term of a fresh equal type (shared)", lambda: Term("f", Application(A, B))),
+    ("Term of a new type each time", lambda: Term("t", Application(Variable(str(next(COUNTER))), B))),
     ("Node", lambda: Node(A)),
     ("Node with properties", lambda: Node(AB, {"k": 1})),
     ("Node by keyword", lambda: Node(type=A, properties=None)),
     ("Edge", lambda: Edge(F, N, M)),
     ("Edge with properties", lambda: Edge(F, N, M, {"w": 2})),
     ("Edge by keyword", lambda: Edge(term=F, start=N, end=M, properties=PROPS)),
+    ("Edge of a new term type each time",
+     lambda: Edge(Term("t", Application(Variable(str(next(COUNTER))), A)), N, M)),
+    ("Node and Edge objects freed in bulk", lambda: [Edge(F, N, Node(A)) for _ in range(300)]),
     ("Graph", lambda: Graph()),
     # text forms
     ("str Variable", lambda: str(A)),
@@ -265,12 +272,12 @@ def test_hot_path_does_not_leak(operation):
 
 def test_a_python_level_leak_is_detected():
     hoard = []
-    grown = growth(lambda: hoard.append(Variable("A")))
+    grown = growth(lambda: hoard.append(Variable("a name too long to be kept inline")))
     too_much = [name for name, _, slack in MEASURES if grown[name] > slack]
     assert "tracemalloc bytes" in too_much
     if sys.getallocatedblocks():  # zero when the interpreter runs on plain malloc
         assert "allocated blocks" in too_much
-    if C_HEAP is not None:  # each variable's type value lives on the C heap
+    if C_HEAP is not None:  # each variable's long name lives on the C heap
         assert "C heap bytes" in too_much
 
 

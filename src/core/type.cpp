@@ -6,13 +6,39 @@
 // needs its children's, so the walk is post-order and skips kept subtrees.
 #include "type.hpp"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "siphash.hpp"
 #include "type_intern.hpp"
 
 namespace velarto::core {
+
+namespace {
+
+void* (*node_allocate)(std::size_t) = std::malloc;
+void (*node_release)(void*) = std::free;
+bool node_made = false;
+
+} // namespace
+
+bool use_node_allocator(void* (*allocate)(std::size_t), void (*release)(void*)) {
+    if (node_made) return false;
+    node_allocate = allocate;
+    node_release = release;
+    return true;
+}
+
+void* TypeNode::operator new(std::size_t size) {
+    node_made = true;
+    void* memory = node_allocate(size);
+    if (!memory) throw std::bad_alloc();
+    return memory;
+}
+
+void TypeNode::operator delete(void* memory) noexcept { node_release(memory); }
 
 TypeRef TypeRef::variable(std::string name) { return TypeRef(new TypeNode(std::move(name))); }
 

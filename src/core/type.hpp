@@ -11,6 +11,7 @@
 // last reference to a tree frees it iteratively.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -55,6 +56,8 @@ private:
 
 // One node is 112 bytes: the name of a variable and the children of an
 // application share their storage, and the kept-state bits share one byte.
+// Where values are stored, equal types are shared through the intern table
+// (type_intern.hpp).
 class TypeNode {
 public:
     TypeTag tag() const { return tag_; }
@@ -77,6 +80,9 @@ public:
 
     TypeNode(const TypeNode&) = delete;
     TypeNode& operator=(const TypeNode&) = delete;
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory) noexcept;
 
 private:
     enum : std::uint8_t { kHasDigest = 1, kHasNodeDigest = 2, kHasObjectHash = 4, kInterned = 8 };
@@ -110,6 +116,13 @@ private:
     friend class TypeInterner;
     friend std::uint64_t type_object_hash(const TypeNode& type);
 };
+
+// Where type nodes get their memory: malloc and free unless changed. Only
+// before the first node is made (false, nothing changed, afterwards), so that
+// every node goes back to the allocator it came from. The Python module hands
+// its small-object allocator here: no per-block header, so a node costs its
+// 112 bytes.
+bool use_node_allocator(void* (*allocate)(std::size_t), void (*release)(void*));
 
 // The display form: a variable's name; "(" left " -> " right ")" for an application.
 std::string display(const TypeNode& type);

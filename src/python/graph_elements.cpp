@@ -3,6 +3,7 @@
 #include "graph_elements.hpp"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "args.hpp"
@@ -31,6 +32,24 @@ const core::Digest& EdgeCore::digest() const {
         edge_digest = hasher.finish();
     }
     return edge_digest;
+}
+
+EdgeCoreRef EdgeCoreRef::make(EdgeCore core) {
+    EdgeCoreRef made;
+    void* memory = PyObject_Malloc(sizeof(Block));
+    if (!memory) {
+        PyErr_NoMemory();
+        return made;
+    }
+    made.block_ = new (memory) Block{1, std::move(core)};
+    return made;
+}
+
+void EdgeCoreRef::release() noexcept {
+    Block* block = std::exchange(block_, nullptr);
+    if (!block || --block->refs != 0) return;
+    block->~Block();
+    PyObject_Free(block);
 }
 
 PyObject* node_to_python(const NodeValue& node) {
@@ -154,16 +173,17 @@ PyObject* edge_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (Py_TYPE(bound[0]) != TermType) return argument_error(kEdgeNew, 0, "Term", bound[0]), nullptr;
     if (Py_TYPE(bound[1]) != NodeType) return argument_error(kEdgeNew, 1, "Node", bound[1]), nullptr;
     if (Py_TYPE(bound[2]) != NodeType) return argument_error(kEdgeNew, 2, "Node", bound[2]), nullptr;
-    auto parts = std::make_shared<EdgeCore>();
-    parts->term = as<TermObject>(bound[0])->value;
-    parts->start = node_of(bound[1]);
-    parts->end = node_of(bound[2]);
+    EdgeCore parts;
+    parts.term = as<TermObject>(bound[0])->value;
+    parts.start = node_of(bound[1]);
+    parts.end = node_of(bound[2]);
     // Term types repeat across edges (many edges of type `(A -> B)`), so they
     // are shared; the Term constructor has usually done it (a flag test here).
     // Node types are not: a graph holds one node per type, and an edge's end
     // points already share the stored nodes' values.
-    core::TypeInterner::intern(parts->term.type);
-    edge.core = std::move(parts);
+    core::TypeInterner::intern(parts.term.type);
+    edge.core = EdgeCoreRef::make(std::move(parts));
+    if (!edge.core) return nullptr;
     return reinterpret_cast<PyObject*>(new_object<EdgeObject>(type, std::move(edge)));
 }
 

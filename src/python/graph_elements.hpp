@@ -9,7 +9,9 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "core/term.hpp"
 #include "core/type.hpp"
@@ -33,8 +35,51 @@ struct EdgeCore {
     const core::Digest& digest() const; // SHA-256 of "edge:" + uid(term)
 };
 
+// A shared, immutable edge core: an intrusive count in front of the core, in
+// one block from Python's small-object allocator (no allocator header), and a
+// handle one pointer wide, so that an Edge object is 32 bytes.
+class EdgeCoreRef {
+public:
+    EdgeCoreRef() = default;
+    EdgeCoreRef(const EdgeCoreRef& other) : block_(other.block_) {
+        if (block_) ++block_->refs;
+    }
+    EdgeCoreRef(EdgeCoreRef&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+    EdgeCoreRef& operator=(EdgeCoreRef other) noexcept {
+        std::swap(block_, other.block_);
+        return *this;
+    }
+    ~EdgeCoreRef() { release(); }
+
+    // A new core holding `core`; an empty handle (with MemoryError set) when
+    // memory runs out.
+    static EdgeCoreRef make(EdgeCore core);
+    // A core made elsewhere as a shared_ptr is copied into a block of its own
+    // (empty, with MemoryError set, when memory runs out).
+    template <class Core>
+    EdgeCoreRef(const std::shared_ptr<Core>& made) : EdgeCoreRef(make(*made)) {} // NOLINT: converts
+    template <class Core>
+    EdgeCoreRef& operator=(const std::shared_ptr<Core>& made) {
+        return *this = make(*made);
+    }
+
+    explicit operator bool() const { return block_ != nullptr; }
+    const EdgeCore& operator*() const { return block_->core; }
+    const EdgeCore* operator->() const { return &block_->core; }
+    const EdgeCore* get() const { return block_ ? &block_->core : nullptr; }
+
+private:
+    struct Block {
+        std::uint32_t refs;
+        EdgeCore core;
+    };
+    void release() noexcept;
+
+    Block* block_ = nullptr;
+};
+
 struct EdgeValue {
-    std::shared_ptr<const EdgeCore> core;
+    EdgeCoreRef core;
     Ref properties;
 
     const core::Digest& digest() const { return core->digest(); }

@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include "classes.hpp"
+#include "core/type.hpp"
 #include "dict_version.hpp"
 #include "pickling.hpp"
 #include "ref.hpp"
@@ -86,6 +87,10 @@ bool register_class(PyObject* module, PyObject* all, const Registration& entry) 
 
 PyObject* create_module() {
     if (!init_dict_versions()) return nullptr;
+    // Type nodes are small and made by the million: Python's small-object
+    // allocator keeps them without a per-block header. Every node is made and
+    // freed with the interpreter lock held, as that allocator requires.
+    core::use_node_allocator(PyObject_Malloc, PyObject_Free);
     Ref module = Ref::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     if (!module) return nullptr;
     Ref all = Ref::steal(PyList_New(0));
