@@ -721,8 +721,9 @@ def memory_table(size: int, holders: list[str]) -> None:
         "Each figure from fresh processes: one builds the nodes only, one the nodes and the edges, from plain "
         "records made beforehand; the growth of the resident set (and, in other runs, of tracemalloc's "
         "count) once the graph is built and the build's helper lists are gone, divided by the element count "
-        "(edges: the difference of the two). tracemalloc sees only Python's allocators: memory velarto takes "
-        "with C++ `new` (type and term values, edge cores) shows in RSS only. plain Python: dicts of tuples "
+        "(edges: the difference of the two); RSS is read after `malloc_trim(0)`. tracemalloc sees only Python's "
+        "allocators: velarto's type nodes and edge cores come from its small-object allocator, while long "
+        "names, the intern table and the rest of what C++ takes show in RSS only. plain Python: dicts of tuples "
         "under the same uid keys, `{uid: (type name, properties)}` and `{uid: (term name, type text, start "
         "uid, end uid, properties)}`.")
     figures = {}

@@ -41,8 +41,8 @@ public:
     }
 
 private:
-    // Enough for the objects one row holds and a little more; a long run
-    // frees them in the same order it makes them.
+    // Rows are made and dropped in waves, each wave's frees feeding the next
+    // wave's allocations; a deeper store would only sit on memory.
     static constexpr int kCapacity = 128;
     static inline PyObject* kept_[kCapacity] = {};
     static inline int count_ = 0;
