@@ -11,6 +11,7 @@ import os
 import random
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -83,6 +84,7 @@ def test_sha256_million_a_in_one_update(ask, backend):
 def test_sha256_every_length_across_padding_boundaries(ask, backend):
     # Lengths 0..300 cover 55/56 (length fits / spills) and 63/64/65 for
     # several blocks; the contents vary so that byte order mistakes show.
+    # Each message reaches the streaming hasher in one update, as a uid's text does.
     messages = [bytes((i * 7 + n) & 0xFF for i in range(n)) for n in range(301)]
     answers = ask([f"sha256 {backend} {hx(m)}" for m in messages])
     assert answers == [hashlib.sha256(m).hexdigest() for m in messages]
@@ -93,6 +95,32 @@ def test_sha256_streaming_matches_one_shot(ask, backend, sizes):
     message = bytes(random.Random(len(sizes) * 1000 + sizes[-1]).getrandbits(8) for _ in range(777))
     chunks = " ".join(map(str, sizes))
     assert ask([f"sha256chunks {backend} {chunks} {message.hex()}"]) == [hashlib.sha256(message).hexdigest()]
+
+
+def cpu_flags() -> set[str] | None:
+    """The x86 feature flags the kernel reports, or None where it reports none."""
+    try:
+        lines = Path("/proc/cpuinfo").read_text().splitlines()
+    except OSError:
+        return None
+    for line in lines:
+        if line.split(":")[0].strip() == "flags":
+            return set(line.split(":", 1)[1].split())
+    return None
+
+
+def test_automatic_choice_takes_the_hardware_path_where_the_cpu_has_it(ask):
+    # Both paths give the same digests, so only the harness can tell which one
+    # runs. Each ask() starts a fresh process: the first "active" sees the
+    # choice made on first use, before anything pinned a backend.
+    flags = cpu_flags()
+    if flags is None:
+        pytest.skip("/proc/cpuinfo lists no x86 flags to compare the choice with")
+    expected = "hardware" if {"sha_ni", "sse4_1"} <= flags else "portable"
+    empty = hashlib.sha256(b"").hexdigest()
+    assert ask(["active", "sha256 auto -", "active"]) == [expected, empty, expected]
+    assert ask(["hw"]) == ["1" if expected == "hardware" else "0"]
+    assert ask(["sha256 portable -", "active"]) == [empty, "portable"]
 
 
 def test_sha256_backends_agree_on_the_same_inputs(ask, hardware_available):

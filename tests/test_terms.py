@@ -160,6 +160,13 @@ def test_uid_matches_sha256_oracle(case):
     assert make(name, desc).uid() == oracle.term_uid(name, desc)
 
 
+def test_uid_for_every_name_length_across_block_boundaries():
+    # The hashed text comes in four pieces of which the name is the second:
+    # 70..370 bytes in all, every length of the last block.
+    names = ["".join(chr(65 + (i * 5 + n) % 26) for i in range(n)) for n in range(301)]
+    assert [Term(name, A).uid() for name in names] == [oracle.sha(f"term:{name}:{A.uid()}") for name in names]
+
+
 def test_uid_does_not_escape_colons_in_names():
     # "term:a:b" + ":" + uid(...) -- the name is hashed verbatim
     assert Term("a:b", A).uid() == oracle.sha("term:a:b:" + A.uid())

@@ -219,6 +219,13 @@ def test_uid_of_empty_name_hashes_just_the_prefix():
     assert Variable("").uid() == oracle.sha("var:")
 
 
+def test_uid_for_every_name_length_across_block_boundaries():
+    # "var:" + name is 4..304 bytes: every place of the padding in the last
+    # block (55 bytes fit it, 56 spill into another) several blocks over.
+    names = ["".join(chr(97 + (i * 7 + n) % 26) for i in range(n)) for n in range(301)]
+    assert [Variable(name).uid() for name in names] == [oracle.sha("var:" + name) for name in names]
+
+
 def test_uid_is_recomputed_for_each_call():
     v = Variable("A")
     first = v.uid()

@@ -5,23 +5,14 @@
 // batch of blocks. Tests may pin it with set_sha256_backend.
 #include "sha256.hpp"
 
+#include "sha256_blocks.hpp"
+
 #include <atomic>
 #include <cstring>
 
 namespace velarto::core {
 
 namespace {
-
-constexpr std::uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
-};
 
 constexpr std::array<std::uint32_t, 8> kInitialState = {
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
@@ -90,7 +81,7 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data, st
         for (int t = 0; t < 64; ++t) {
             std::uint32_t big1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
             std::uint32_t choose = (e & f) ^ (~e & g);
-            std::uint32_t t1 = h + big1 + choose + kRound[t] + w[t];
+            std::uint32_t t1 = h + big1 + choose + detail::kSha256Round[t] + w[t];
             std::uint32_t big0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
             std::uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
             std::uint32_t t2 = big0 + majority;
@@ -125,6 +116,10 @@ Sha256Backend set_sha256_backend(Sha256Backend wanted) {
     BlockFunction f = resolve(wanted);
     g_blocks.store(f, std::memory_order_relaxed);
     return f == &detail::sha256_blocks_hardware ? Sha256Backend::Hardware : Sha256Backend::Portable;
+}
+
+Sha256Backend sha256_backend_in_use() {
+    return active_blocks() == &detail::sha256_blocks_hardware ? Sha256Backend::Hardware : Sha256Backend::Portable;
 }
 
 Sha256::Sha256() : state_(kInitialState) {}
@@ -178,44 +173,12 @@ Digest Sha256::finish() {
     return out;
 }
 
-// The one-shot form skips the streaming buffer: whole blocks are hashed in
-// place and the tail is padded in a zeroed local pair of blocks, which is
-// what keeps short inputs (a uid's few bytes) cheap.
-Digest sha256(std::string_view bytes) {
-    BlockFunction blocks = active_blocks();
-    std::array<std::uint32_t, 8> state = kInitialState;
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const std::size_t whole = bytes.size() / 64;
-    if (whole != 0)
-        blocks(state.data(), p, whole);
-    const std::size_t tail = bytes.size() - whole * 64;
-    alignas(16) std::uint8_t last[128] = {};
-    if (tail != 0)
-        std::memcpy(last, p + whole * 64, tail);
-    last[tail] = 0x80;
-    const std::size_t count = tail < 56 ? 1 : 2;
-    const std::uint64_t bits = std::uint64_t{bytes.size()} * 8;
-    store_be32(last + count * 64 - 8, static_cast<std::uint32_t>(bits >> 32));
-    store_be32(last + count * 64 - 4, static_cast<std::uint32_t>(bits));
-    blocks(state.data(), last, count);
-    Digest out;
-    for (int i = 0; i < 8; ++i)
-        store_be32(out.data() + 4 * i, state[i]);
-    return out;
-}
-
 void digest_to_hex(const Digest& digest, char out[64]) {
     for (std::size_t i = 0; i < digest.size(); ++i) {
         const char* pair = kHexPairs.data() + 2 * digest[i];
         out[2 * i] = pair[0];
         out[2 * i + 1] = pair[1];
     }
-}
-
-std::string digest_to_hex(const Digest& digest) {
-    std::string text(64, '\0');
-    digest_to_hex(digest, text.data());
-    return text;
 }
 
 } // namespace velarto::core

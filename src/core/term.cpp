@@ -16,8 +16,6 @@ Digest term_digest(const Term& term) {
     return hasher.finish();
 }
 
-std::string term_uid(const Term& term) { return digest_to_hex(term_digest(term)); }
-
 bool equal(const Term& a, const Term& b) { return a.name == b.name && equal(*a.type, *b.type); }
 
 std::uint64_t term_hash(const Term& term) {

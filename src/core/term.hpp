@@ -15,9 +15,8 @@ struct Term {
     TypeRef type;
 };
 
-// 64 hex digits of SHA-256("term:" + name + ":" + uid(type)).
+// SHA-256("term:" + name + ":" + uid(type)); the uid is its 64 hex digits.
 Digest term_digest(const Term& term);
-std::string term_uid(const Term& term);
 
 bool equal(const Term& a, const Term& b);
 

@@ -157,8 +157,6 @@ const Digest& TypeNode::node_digest() const {
     return node_digest_;
 }
 
-std::string type_uid(const TypeNode& type) { return digest_to_hex(type.digest()); }
-
 bool equal(const TypeNode& a, const TypeNode& b) {
     std::vector<std::pair<const TypeNode*, const TypeNode*>> stack{{&a, &b}};
     while (!stack.empty()) {

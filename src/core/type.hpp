@@ -128,9 +128,6 @@ bool use_node_allocator(void* (*allocate)(std::size_t), void (*release)(void*));
 std::string display(const TypeNode& type);
 void append_display(std::string& out, const TypeNode& type);
 
-// The uid as 64 hex digits.
-std::string type_uid(const TypeNode& type);
-
 // Structural equality; the same shared node is equal at once.
 bool equal(const TypeNode& a, const TypeNode& b);
 

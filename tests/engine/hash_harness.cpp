@@ -2,7 +2,10 @@
 // line, one answer per line on stdout. An empty message is written "-".
 //
 //   hw                                      -> 1 if the SHA instructions are usable, else 0
-//   sha256 <backend> <hex>                  -> digest hex (backend: portable|hardware|auto)
+//   active                                  -> the backend hashing uses now: portable|hardware
+//                                              (as the first command: the automatic choice)
+//   sha256 <backend> <hex>                  -> digest hex (backend: portable|hardware|auto),
+//                                              the message given to the hasher in one piece
 //   sha256chunks <backend> <n>... <hex>     -> digest hex, message fed in pieces of n bytes
 //                                              (cycling through the sizes; 0 = empty update)
 //   sha256repeat <backend> <count> <hex>    -> digest hex of the message repeated count times
@@ -10,13 +13,10 @@
 //   siphashchunks <n>... <hex>              -> same, fed in pieces as above
 //   siphashparts <part>...                  -> same, parts "b:<hex>" (bytes) or "u:<decimal>"
 //                                              (a 32-bit value appended little-endian)
-//   bench sha256 <backend> <size> <iters>   -> nanoseconds per hash of a size-byte message
-//   bench siphash <size> <iters>            -> same for SipHash
 // A malformed line answers "error: ..." and the harness carries on.
 #include "core/sha256.hpp"
 #include "core/siphash.hpp"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <iostream>
@@ -61,6 +61,12 @@ std::size_t to_size(const std::string& text) {
     return static_cast<std::size_t>(value);
 }
 
+std::string hex_of(const Digest& digest) {
+    char hex[64];
+    digest_to_hex(digest, hex);
+    return std::string(hex, 64);
+}
+
 std::string u64_hex(std::uint64_t value) {
     char text[17];
     std::snprintf(text, sizeof text, "%016" PRIx64, value);
@@ -90,9 +96,13 @@ std::string run(const std::vector<std::string>& words) {
     const std::string& cmd = words.at(0);
     if (cmd == "hw")
         return sha256_hardware_available() ? "1" : "0";
+    if (cmd == "active")
+        return sha256_backend_in_use() == Sha256Backend::Hardware ? "hardware" : "portable";
     if (cmd == "sha256" && words.size() == 3) {
         set_sha256_backend(backend_named(words[1]));
-        return digest_to_hex(sha256(from_hex(words[2])));
+        Sha256 hasher;
+        hasher.update(from_hex(words[2]));
+        return hex_of(hasher.finish());
     }
     if (cmd == "sha256chunks" && words.size() >= 4) {
         set_sha256_backend(backend_named(words[1]));
@@ -101,9 +111,7 @@ std::string run(const std::vector<std::string>& words) {
             sizes.push_back(to_size(words[i]));
         Sha256 hasher;
         in_pieces(from_hex(words.back()), sizes, [&](const char* p, std::size_t n) { hasher.update(p, n); });
-        char hex[64];
-        digest_to_hex(hasher.finish(), hex);
-        return std::string(hex, 64);
+        return hex_of(hasher.finish());
     }
     if (cmd == "sha256repeat" && words.size() == 4) {
         set_sha256_backend(backend_named(words[1]));
@@ -112,7 +120,7 @@ std::string run(const std::vector<std::string>& words) {
         Sha256 hasher;
         for (std::size_t i = 0; i < count; ++i)
             hasher.update(unit);
-        return digest_to_hex(hasher.finish());
+        return hex_of(hasher.finish());
     }
     if (cmd == "siphash" && words.size() == 2)
         return u64_hex(siphash13(from_hex(words[1])));
@@ -136,32 +144,6 @@ std::string run(const std::vector<std::string>& words) {
                 throw std::runtime_error("bad part " + part);
         }
         return u64_hex(hasher.finish());
-    }
-    if (cmd == "bench" && words.size() >= 4) {
-        bool sip = words[1] == "siphash";
-        if (!sip && (words[1] != "sha256" || words.size() != 5))
-            throw std::runtime_error("bench sha256 <backend> <size> <iters> | bench siphash <size> <iters>");
-        if (!sip)
-            set_sha256_backend(backend_named(words[2]));
-        std::size_t size = to_size(words[sip ? 2 : 3]);
-        std::size_t iters = to_size(words[sip ? 3 : 4]);
-        if (iters == 0)
-            throw std::runtime_error("no iterations");
-        std::string message(size, 'x');
-        std::uint64_t sink = 0;
-        auto start = std::chrono::steady_clock::now();
-        for (std::size_t i = 0; i < iters; ++i) {
-            message[0] = static_cast<char>(i);
-            if (sip)
-                sink += siphash13(message);
-            else
-                sink += sha256(message)[0];
-        }
-        auto elapsed = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start);
-        std::ostringstream out;
-        out.precision(1);
-        out << std::fixed << elapsed.count() / static_cast<double>(iters) << " ns (" << (sink & 1) << ")";
-        return out.str();
     }
     throw std::runtime_error("unknown command or wrong arity: " + cmd);
 }
