@@ -373,6 +373,26 @@ def test_order_by_edges(path_graph):
     assert labels(rows) == [{"r": "h", "a": "C"}, {"r": "g", "a": "B"}, {"r": "f", "a": "A"}]
 
 
+TIES = [("g", "s"), (("g", False), "s"), ("s", ("g", False)), (("s", False), ("g", False)), (("g", False),)]
+
+
+@pytest.mark.parametrize("keys", TIES, ids=repr)
+def test_order_by_hundreds_of_tied_rows_equals_a_stable_sort(keys):
+    # Enough rows for the sort to merge many runs, and so few values that most
+    # rows tie on every key: tied rows keep the order the match found them in.
+    rng = random.Random(41)
+    rows = [{"g": rng.choice([0, 1, 2, None]), "s": rng.choice("pqr")} for _ in range(450)]
+    g = Graph()
+    for i, props in enumerate(rows):
+        add_node(g, f"N{i}", **{k: v for k, v in props.items() if v is not None})
+    expected = ordered(g)  # the match's own order
+    for key in reversed(keys):  # stable sorts, the least significant key first
+        name, ascending = (key, True) if isinstance(key, str) else key
+        values = {f"N{i}": row[name] for i, row in enumerate(rows)}
+        expected.sort(key=lambda label: (values[label] is None, values[label] or 0), reverse=not ascending)
+    assert ordered(g, *keys) == expected
+
+
 # --- skip and limit --------------------------------------------------------------------------
 
 @pytest.mark.parametrize("build, expected", [
