@@ -9,6 +9,7 @@
 #include "query/query.hpp"
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "args.hpp"
@@ -117,15 +118,55 @@ bool text_list(const Signature& signature, PyObject* const* items, Py_ssize_t co
 
 // --- match, create, merge ----------------------------------------------------------
 
-// The three methods share their first parameters (pattern, node, edge: str or
-// None) and end with properties (dict or None); all are checked at once.
-bool bind_form_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                         int properties, Bound& out) {
-    if (!bind(signature, args, nargs, kwnames, out)) return false;
+// Where a method keeps the arguments of the path, node and edge forms; kNone
+// for what it lacks (merge reads no pattern, create takes no schemas). All
+// three share their first parameters (pattern, node, edge: str or None) and
+// end with properties (dict or None), checked at once before any form is read.
+constexpr int kNone = -1;
+struct FormParameters {
+    int pattern, node, edge, type, type_schema, term, term_schema, start, end, properties;
+    bool ends_required; // create and merge need names for start and end; match takes anything else as none
+};
+
+// Records the operation of the first form whose argument is given (pattern,
+// then node, then edge), or none when none is.
+template <class Op>
+PyObject* form_builder(const Signature& signature, const FormParameters& p, METHOD_ARGS) {
+    Bound a;
+    if (!bind(signature, args, nargs, kwnames, a)) return nullptr;
     for (int i : {0, 1, 2}) {
-        if (!str_or_none(signature, i, out[i])) return false;
+        if (!str_or_none(signature, i, a[i])) return nullptr;
     }
-    return dict_or_none(signature, properties, out[properties]);
+    if (!dict_or_none(signature, p.properties, a[p.properties])) return nullptr;
+    auto given = [&a](int index) { return index == kNone ? nullptr : a[index]; };
+    auto end_name = p.ends_required ? extract_var : extract_var_or_none;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    std::optional<query::Operation> operation;
+    if (!absent(given(p.pattern))) {
+        if constexpr (std::is_constructible_v<decltype(Op::form), query::PathForm>) {
+            query::PathForm form;
+            if (!parse_path(a[p.pattern], form.path)) return nullptr;
+            operation = Op{std::move(form)};
+        }
+    } else if (!absent(a[p.node])) {
+        query::NodeForm form;
+        if (!build_node_pattern(a[p.node], a[p.type], given(p.type_schema), a[p.properties], form.pattern,
+                                "NodePattern")) {
+            return nullptr;
+        }
+        operation = Op{std::move(form)};
+    } else if (!absent(a[p.edge])) {
+        query::EdgeForm form;
+        if (!build_edge_pattern(a[p.edge], a[p.term], given(p.term_schema), a[p.properties], nullptr, form.pattern,
+                                "EdgePattern") ||
+            !end_name(a[p.start], form.start) || !end_name(a[p.end], form.end)) {
+            return nullptr;
+        }
+        operation = Op{std::move(form)};
+    }
+    return finish_builder(state, std::move(operation));
 }
 
 enum MatchParam { M_PATTERN, M_NODE, M_EDGE, M_START, M_END, M_TYPE, M_TYPE_SCHEMA, M_TERM, M_TERM_SCHEMA, M_PROPERTIES };
@@ -133,65 +174,20 @@ const Signature kMatch{"match",
                        {"pattern", "node", "edge", "start", "end", "type", "type_schema", "term",
                         "term_type_schema", "properties"},
                        1, 0};
+constexpr FormParameters kMatchForms{M_PATTERN, M_NODE, M_EDGE, M_TYPE, M_TYPE_SCHEMA,
+                                     M_TERM, M_TERM_SCHEMA, M_START, M_END, M_PROPERTIES, false};
 
 PyObject* query_match(METHOD_ARGS) {
-    Bound a;
-    if (!bind_form_arguments(kMatch, args, nargs, kwnames, M_PROPERTIES, a)) return nullptr;
-    QueryState& state = state_of(self);
-    Entry entry(state);
-    if (!entry) return nullptr;
-    std::optional<query::Operation> operation;
-    if (!absent(a[M_PATTERN])) {
-        query::PathForm form;
-        if (!parse_path(a[M_PATTERN], form.path)) return nullptr;
-        operation = query::MatchOp{std::move(form)};
-    } else if (!absent(a[M_NODE])) {
-        query::NodeForm form;
-        if (!build_node_pattern(a[M_NODE], a[M_TYPE], a[M_TYPE_SCHEMA], a[M_PROPERTIES], form.pattern, "NodePattern")) {
-            return nullptr;
-        }
-        operation = query::MatchOp{std::move(form)};
-    } else if (!absent(a[M_EDGE])) {
-        query::EdgeForm form;
-        if (!build_edge_pattern(a[M_EDGE], a[M_TERM], a[M_TERM_SCHEMA], a[M_PROPERTIES], nullptr, form.pattern,
-                                "EdgePattern") ||
-            !extract_var_or_none(a[M_START], form.start) || !extract_var_or_none(a[M_END], form.end)) {
-            return nullptr;
-        }
-        operation = query::MatchOp{std::move(form)};
-    }
-    return finish_builder(state, std::move(operation));
+    return form_builder<query::MatchOp>(kMatch, kMatchForms, self, args, nargs, kwnames);
 }
 
 enum CreateParam { C_PATTERN, C_NODE, C_EDGE, C_TYPE, C_TERM, C_START, C_END, C_PROPERTIES };
 const Signature kCreate{"create", {"pattern", "node", "edge", "type", "term", "start", "end", "properties"}, 1, 0};
+constexpr FormParameters kCreateForms{C_PATTERN, C_NODE, C_EDGE, C_TYPE, kNone,
+                                      C_TERM, kNone, C_START, C_END, C_PROPERTIES, true};
 
 PyObject* query_create(METHOD_ARGS) {
-    Bound a;
-    if (!bind_form_arguments(kCreate, args, nargs, kwnames, C_PROPERTIES, a)) return nullptr;
-    QueryState& state = state_of(self);
-    Entry entry(state);
-    if (!entry) return nullptr;
-    std::optional<query::Operation> operation;
-    if (!absent(a[C_PATTERN])) {
-        query::PathForm form;
-        if (!parse_path(a[C_PATTERN], form.path)) return nullptr;
-        operation = query::CreateOp{std::move(form)};
-    } else if (!absent(a[C_NODE])) {
-        query::NodeForm form;
-        if (!build_node_pattern(a[C_NODE], a[C_TYPE], nullptr, a[C_PROPERTIES], form.pattern, "NodePattern")) {
-            return nullptr;
-        }
-        operation = query::CreateOp{std::move(form)};
-    } else if (!absent(a[C_EDGE])) {
-        query::EdgeForm form;
-        if (!build_edge_pattern(a[C_EDGE], a[C_TERM], nullptr, a[C_PROPERTIES], nullptr, form.pattern, "EdgePattern") ||
-            !extract_var(a[C_START], form.start) || !extract_var(a[C_END], form.end)) {
-            return nullptr;
-        }
-        operation = query::CreateOp{std::move(form)};
-    }
-    return finish_builder(state, std::move(operation));
+    return form_builder<query::CreateOp>(kCreate, kCreateForms, self, args, nargs, kwnames);
 }
 
 enum MergeParam { G_PATTERN, G_NODE, G_EDGE, G_TYPE, G_TYPE_SCHEMA, G_TERM, G_TERM_SCHEMA, G_START, G_END, G_PROPERTIES };
@@ -199,31 +195,11 @@ const Signature kMerge{"merge",
                        {"pattern", "node", "edge", "type", "type_schema", "term", "term_type_schema", "start",
                         "end", "properties"},
                        1, 0};
+constexpr FormParameters kMergeForms{kNone, G_NODE, G_EDGE, G_TYPE, G_TYPE_SCHEMA,
+                                     G_TERM, G_TERM_SCHEMA, G_START, G_END, G_PROPERTIES, true};
 
 PyObject* query_merge(METHOD_ARGS) {
-    Bound a;
-    if (!bind_form_arguments(kMerge, args, nargs, kwnames, G_PROPERTIES, a)) return nullptr;
-    QueryState& state = state_of(self);
-    Entry entry(state);
-    if (!entry) return nullptr;
-    std::optional<query::Operation> operation;
-    if (!absent(a[G_NODE])) {
-        query::NodeForm form;
-        if (!build_node_pattern(a[G_NODE], a[G_TYPE], a[G_TYPE_SCHEMA], a[G_PROPERTIES], form.pattern,
-                                "NodePattern")) {
-            return nullptr;
-        }
-        operation = query::MergeOp{std::move(form)};
-    } else if (!absent(a[G_EDGE])) {
-        query::EdgeForm form;
-        if (!build_edge_pattern(a[G_EDGE], a[G_TERM], a[G_TERM_SCHEMA], a[G_PROPERTIES], nullptr, form.pattern,
-                                "EdgePattern") ||
-            !extract_var(a[G_START], form.start) || !extract_var(a[G_END], form.end)) {
-            return nullptr;
-        }
-        operation = query::MergeOp{std::move(form)};
-    }
-    return finish_builder(state, std::move(operation));
+    return form_builder<query::MergeOp>(kMerge, kMergeForms, self, args, nargs, kwnames);
 }
 
 // --- the other builders -------------------------------------------------------------
