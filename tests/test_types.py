@@ -453,3 +453,16 @@ def test_deep_type_survives_every_operation(nested_left):
 
     del t, twin, other, term, node, inner, display, stream
     assert str(Application(A, B)) == "(A -> B)"  # still alive after freeing the trees
+
+
+@pytest.mark.parametrize("last_leaf, equal", [("a", True), ("z", False)])
+def test_equality_of_types_sharing_subtrees_is_linear(last_leaf, equal):
+    # Each step doubles the unfolded tree: 2**200 leaves, 201 distinct nodes.
+    def doubled(leaf):
+        t = Application(Variable("a"), Variable(leaf))
+        for _ in range(200):
+            t = Application(t, t)
+        return t
+
+    assert (doubled("a") == doubled(last_leaf)) is equal
+    assert (doubled("a") != doubled(last_leaf)) is not equal

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "siphash.hpp"
@@ -157,12 +158,31 @@ const Digest& TypeNode::node_digest() const {
     return node_digest_;
 }
 
+namespace {
+
+struct NodePairHash {
+    std::size_t operator()(const std::pair<const TypeNode*, const TypeNode*>& pair) const {
+        return std::hash<const void*>()(pair.first) * 31 + std::hash<const void*>()(pair.second);
+    }
+};
+
+} // namespace
+
 bool equal(const TypeNode& a, const TypeNode& b) {
+    // Types may share subtrees (`t = Application(t, t)` doubles the tree's
+    // size with one node), so a long walk remembers the pairs it has met: a
+    // pair met before is proven equal or still waits on the stack, and the
+    // walk stays linear in the pairs of distinct nodes instead of the size of
+    // the unfolded trees. Short walks skip the bookkeeping.
+    constexpr std::size_t kRememberAfter = 64;
     std::vector<std::pair<const TypeNode*, const TypeNode*>> stack{{&a, &b}};
+    std::unordered_set<std::pair<const TypeNode*, const TypeNode*>, NodePairHash> met;
+    std::size_t steps = 0;
     while (!stack.empty()) {
         auto [x, y] = stack.back();
         stack.pop_back();
         if (x == y) continue;
+        if (++steps > kRememberAfter && !met.insert({x, y}).second) continue;
         // The table holds one value per type: two different shared values differ.
         if (x->interned() && y->interned()) return false;
         if (x->tag() != y->tag()) return false;
