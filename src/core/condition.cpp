@@ -68,9 +68,22 @@ Op binary_op(Tok kind) {
     }
 }
 
+bool same_word(std::string_view word, std::string_view lower) {
+    if (word.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
 std::optional<Function> function_named(std::string_view word) {
-    static constexpr Function kAll[] = {Function::Type, Function::Name, Function::Uid, Function::Size,
-                                        Function::ToLower, Function::ToUpper, Function::Coalesce};
+    static constexpr Function kAll[] = {Function::Type,    Function::Name,    Function::Uid,
+                                        Function::Size,    Function::ToLower, Function::ToUpper,
+                                        Function::Coalesce, Function::Compose, Function::Count,
+                                        Function::Sum,     Function::Avg,     Function::Min,
+                                        Function::Max,     Function::Collect};
     for (Function function : kAll) {
         std::string_view name = function_name(function);
         if (name.size() != word.size()) continue;
@@ -86,7 +99,10 @@ std::optional<Function> function_named(std::string_view word) {
 
 class Parser {
 public:
-    explicit Parser(std::string_view text) : text_(text), lexer_(text) { current_ = lexer_.next(); }
+    Parser(std::string_view text, bool aggregates_allowed)
+        : text_(text), lexer_(text), aggregates_allowed_(aggregates_allowed) {
+        current_ = lexer_.next();
+    }
 
     Result<ConditionTree> run() {
         if (peek().kind == Tok::End) return VelartoError::invalid_query("condition is empty");
@@ -95,6 +111,28 @@ public:
         if (root == kFailed) return std::move(*error_);
         tree_.root = root;
         return std::move(tree_);
+    }
+
+    // An expression, then optionally `AS alias`, then the end.
+    Result<ResultItem> run_item() {
+        if (peek().kind == Tok::End) return VelartoError::invalid_query("expression is empty");
+        ResultItem item;
+        std::uint32_t root = expression();
+        if (root != kFailed && peek().kind == Tok::Word && same_word(source(peek()), "as")) {
+            advance();
+            if (peek().kind == Tok::Word || peek().kind == Tok::Quoted) {
+                Token alias = advance();
+                item.alias = alias.kind == Tok::Quoted ? alias.value : std::string(source(alias));
+            } else {
+                root = expected("an alias");
+            }
+        }
+        if (root != kFailed && peek().kind != Tok::End) root = unexpected();
+        if (root == kFailed) return std::move(*error_);
+        tree_.root = root;
+        item.tree = std::move(tree_);
+        item.aggregates = saw_aggregate_;
+        return item;
     }
 
 private:
@@ -305,6 +343,7 @@ private:
         case Tok::LBracket: return list();
         case Tok::Quoted: return variable();
         case Tok::Integer: case Tok::Float: case Tok::String: return literal();
+        case Tok::Parameter: return parameter();
         case Tok::Word: break;
         default: return unexpected();
         }
@@ -327,6 +366,11 @@ private:
         std::uint32_t index = leaf(ExprKind::Boolean, token);
         if (index != kFailed) tree_.nodes[index].boolean = token.keyword == Keyword::True;
         return index;
+    }
+
+    std::uint32_t parameter() {
+        Token token = advance();
+        return leaf(ExprKind::Parameter, token, std::move(token.value));
     }
 
     std::uint32_t group() {
@@ -363,8 +407,10 @@ private:
     }
 
     std::uint32_t call() {
+        if (same_word(source(peek()), "exists")) return exists();
         std::optional<Function> function = function_named(source(peek()));
         if (!function) return fail("unknown function '" + std::string(source(peek())) + "'", peek().column);
+        if (is_aggregate(*function)) return aggregate(*function);
         ExprNode node(ExprKind::Call, peek().column);
         node.function = *function;
         if (!open(peek())) return kFailed;
@@ -373,6 +419,51 @@ private:
         if (!items(node, Tok::RParen, "',' or ')'")) return kFailed;
         --depth_;
         if (!arity_fits(*function, node.operands.size(), node.column)) return kFailed;
+        return add(std::move(node));
+    }
+
+    // count(*), count([DISTINCT] x), sum(x), ...: one argument, no aggregate in it.
+    std::uint32_t aggregate(Function function) {
+        const Token& name = peek();
+        std::string called = std::string(function_name(function)) + "()";
+        if (!aggregates_allowed_) return fail("aggregate " + called + " cannot be used in a condition", name.column);
+        if (in_aggregate_) return fail("aggregate " + called + " cannot stand inside another aggregate", name.column);
+        ExprNode node(ExprKind::Aggregate, name.column);
+        node.function = function;
+        advance();
+        advance(); // the '('
+        if (function == Function::Count && peek().kind == Tok::Star) {
+            advance();
+            if (!expect(Tok::RParen, "')'")) return kFailed;
+            saw_aggregate_ = true;
+            return add(std::move(node));
+        }
+        if (peek().kind == Tok::Word && same_word(source(peek()), "distinct") && peek(1).kind != Tok::RParen &&
+            peek(1).kind != Tok::Comma) {
+            advance();
+            node.boolean = true;
+        }
+        in_aggregate_ = true;
+        bool ok = items(node, Tok::RParen, "')'");
+        in_aggregate_ = false;
+        if (!ok || !arity_fits(function, node.operands.size(), node.column)) return kFailed;
+        saw_aggregate_ = true;
+        return add(std::move(node));
+    }
+
+    // exists(<pattern>): the pattern text is kept as written, for the
+    // pattern parser.
+    std::uint32_t exists() {
+        std::size_t column = peek().column;
+        advance(); // the word; the '(' is now current and the lexer stands after it
+        Token pattern = lexer_.pattern_text();
+        if (pattern.kind == Tok::Invalid) {
+            current_ = pattern;
+            return fail("", column);
+        }
+        current_ = lexer_.next();
+        ExprNode node(ExprKind::Exists, column);
+        node.text = std::move(pattern.value);
         return add(std::move(node));
     }
 
@@ -411,12 +502,19 @@ private:
     std::size_t depth_ = 0;
     ConditionTree tree_;
     std::optional<VelartoError> error_;
+    bool aggregates_allowed_;
+    bool in_aggregate_ = false;
+    bool saw_aggregate_ = false;
 };
 
 } // namespace
 
 Result<ConditionTree> parse_condition(std::string_view utf8_text) {
-    return Parser(utf8_text).run();
+    return Parser(utf8_text, false).run();
+}
+
+Result<ResultItem> parse_result_item(std::string_view utf8_text) {
+    return Parser(utf8_text, true).run_item();
 }
 
 VelartoError condition_error(std::string what, std::size_t column, std::string_view text) {

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,9 @@ enum class ExprKind : std::uint8_t {
     Compare,    // operands[i] ops[i] operands[i + 1], each pair tested
     Arithmetic, // operands[0] ops[0] operands[1] ops[1] ..., left to right
     Predicate,  // ops[0] applied to one operand (IS [NOT] NULL) or two
+    Parameter,  // text: the name after '$'
+    Aggregate,  // function; boolean: DISTINCT; operands: none (count(*)) or one
+    Exists,     // text: the pattern between the brackets of exists(...), as written
 };
 
 enum class Op : std::uint8_t {
@@ -61,7 +65,13 @@ enum class Op : std::uint8_t {
     IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Matches,
 };
 
-enum class Function : std::uint8_t { Type, Name, Uid, Size, ToLower, ToUpper, Coalesce };
+enum class Function : std::uint8_t {
+    Type, Name, Uid, Size, ToLower, ToUpper, Coalesce, Compose,
+    // aggregates: only in result expressions
+    Count, Sum, Avg, Min, Max, Collect,
+};
+
+inline bool is_aggregate(Function function) { return function >= Function::Count; }
 
 struct ExprNode {
     ExprNode(ExprKind kind_, std::size_t column_) : kind(kind_), column(column_) {}
@@ -84,8 +94,18 @@ struct ConditionTree {
 
 // Parses a UTF-8 condition. Errors are InvalidQuery errors whose message says
 // what is wrong, at which column, in which text. Never throws (beyond
-// allocation failure); linear in the length of the text.
+// allocation failure); linear in the length of the text. Aggregates are
+// refused: a condition tests one row.
 Result<ConditionTree> parse_condition(std::string_view utf8_text);
+
+// One item of a result: an expression, aggregates allowed (not nested), and
+// an optional trailing `AS alias`.
+struct ResultItem {
+    ConditionTree tree;
+    std::optional<std::string> alias;
+    bool aggregates = false; // some node of the tree is an aggregate
+};
+Result<ResultItem> parse_result_item(std::string_view utf8_text);
 
 // A fully parenthesised text of the tree, for tests and diagnostics.
 std::string render_condition(const ConditionTree& tree);

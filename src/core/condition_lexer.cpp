@@ -132,7 +132,52 @@ Token ConditionLexer::next() {
     if (is_word_start(c)) return word();
     if (c == '\'' || c == '"') return string(c);
     if (c == '`') return quoted_name();
+    if (c == '$') return parameter();
     return punctuation(c);
+}
+
+Token ConditionLexer::parameter() {
+    std::size_t begin = pos_, column = column_;
+    advance();
+    std::size_t name_begin = pos_;
+    while (!at_end() && is_word_part(current())) advance();
+    if (pos_ == name_begin) return fail("expected a parameter name after '$'", column);
+    return make(Tok::Parameter, begin, column, std::string(text_.substr(name_begin, pos_ - name_begin)));
+}
+
+// Inside a pattern: skips a quoted text (or backticked name) whole, so that
+// the brackets in it are not counted. False at the end of the text.
+bool ConditionLexer::skip_quoted(char32_t quote) {
+    advance();
+    while (!at_end()) {
+        char32_t c = current();
+        advance();
+        if (c == quote) return true;
+        if (c == '\\' && quote != '`' && !at_end()) advance();
+    }
+    return false;
+}
+
+Token ConditionLexer::pattern_text() {
+    std::size_t begin = pos_, column = column_;
+    std::size_t depth = 0;
+    while (true) {
+        if (at_end()) return fail("unterminated exists( pattern starting", column);
+        char32_t c = current();
+        if (c == '\'' || c == '"' || c == '`') {
+            if (!skip_quoted(c)) return fail("unterminated exists( pattern starting", column);
+            continue;
+        }
+        if (c == ')' && depth == 0) break;
+        if (c == '(' || c == '[' || c == '{') ++depth;
+        if ((c == ')' || c == ']' || c == '}') && depth > 0) --depth;
+        advance();
+    }
+    std::string value(text_.substr(begin, pos_ - begin));
+    advance(); // the closing ')'
+    Token token = make(Tok::Pattern, begin, column, std::move(value));
+    last_ = Tok::RParen;
+    return token;
 }
 
 bool ConditionLexer::dot_starts_number() const {
@@ -321,6 +366,7 @@ bool is_bare_name(std::string_view text, bool keywords_allowed) {
 std::string describe_token(const Token& token, std::string_view text) {
     if (token.kind == Tok::End) return "end of condition";
     if (token.kind == Tok::String) return "string literal";
+    if (token.kind == Tok::Pattern) return "pattern";
     constexpr std::size_t kShown = 40; // code points
     std::string_view source = text.substr(token.begin, token.end - token.begin);
     std::string out = "'";

@@ -6,7 +6,7 @@
 // White_Space, so variables named in any script can be written bare; a name
 // in backticks (`a b`, with `` for a backtick) may hold anything. Keywords
 // are words compared without case; a backticked name is never a keyword.
-// Strings take either quote and the escapes \\ \' \" \b \f \n \r \t \uXXXX
+// `$name` is a parameter. Strings take either quote and the escapes \\ \' \" \b \f \n \r \t \uXXXX
 // \UXXXXXXXX, decoded here into UTF-8.
 #pragma once
 
@@ -25,6 +25,8 @@ enum class Tok : std::uint8_t {
     LParen, RParen, LBracket, RBracket, Comma, Dot,
     Eq, Ne, Lt, Le, Gt, Ge, Matches,
     Plus, Minus, Star, Slash, Percent,
+    Parameter, // `$name`; value: the name
+    Pattern,   // the raw text of exists(...); value: the text between the brackets
 };
 
 enum class Keyword : std::uint8_t {
@@ -51,6 +53,10 @@ public:
     Token next();
     const VelartoError& error() const { return error_; }
 
+    // Called just after the '(' of `exists(`: the text up to the matching
+    // ')' (brackets, braces and quotes balanced), which is consumed too.
+    Token pattern_text();
+
 private:
     bool at_end() const { return pos_ >= text_.size(); }
     char32_t current(std::size_t& size) const;
@@ -65,6 +71,8 @@ private:
     Token number();
     Token word();
     Token quoted_name();
+    Token parameter();
+    bool skip_quoted(char32_t quote);
     Token string(char32_t quote);
     bool escape(std::string& out, std::size_t string_column);
     bool hex_escape(std::string& out, int count, std::size_t column);

@@ -59,6 +59,14 @@ void render(std::string& out, const ConditionTree& tree, std::uint32_t index) {
         return;
     case ExprKind::List: out += '['; operands(", "); out += ']'; return;
     case ExprKind::Call: out += function_name(node.function); out += '('; operands(", "); out += ')'; return;
+    case ExprKind::Parameter: out += '$'; out += node.text; return;
+    case ExprKind::Exists: out += "exists("; out += node.text; out += ')'; return;
+    case ExprKind::Aggregate:
+        out += function_name(node.function);
+        out += node.operands.empty() ? "(*" : node.boolean ? "(DISTINCT " : "(";
+        operands(", ");
+        out += ')';
+        return;
     case ExprKind::Not: out += "(NOT "; render(out, tree, node.operands[0]); out += ')'; return;
     case ExprKind::Negate: out += "(-"; render(out, tree, node.operands[0]); out += ')'; return;
     case ExprKind::Or: out += '('; operands(" OR "); break;
@@ -96,7 +104,8 @@ const char* op_text(Op op) {
 }
 
 const char* function_name(Function function) {
-    static constexpr const char* kNames[] = {"type", "name", "uid", "size", "toLower", "toUpper", "coalesce"};
+    static constexpr const char* kNames[] = {"type",    "name",  "uid", "size", "toLower", "toUpper", "coalesce",
+                                             "compose", "count", "sum", "avg",  "min",     "max",     "collect"};
     return kNames[static_cast<int>(function)];
 }
 

@@ -10,7 +10,9 @@
 #include "query/condition_eval.hpp"
 
 #include "classes.hpp"
+#include "errors.hpp"
 #include "graph_elements.hpp"
+#include "query/exists_probe.hpp"
 
 namespace velarto::py::query {
 
@@ -161,20 +163,96 @@ bool values_equal(const Value& a, const Value& b, Truth& out) {
     return result && truth_of_object(result.get(), out);
 }
 
+bool same_value(const Value& a, const Value& b, bool& out) {
+    if (a.is_null() || b.is_null()) {
+        out = a.is_null() && b.is_null();
+        return true;
+    }
+    Identity x = identity_of(a), y = identity_of(b);
+    if (x.kind || y.kind) {
+        out = x.kind == y.kind && *x.digest == *y.digest;
+        return true;
+    }
+    int equal = PyObject_RichCompareBool(a.object.get(), b.object.get(), Py_EQ);
+    if (equal < 0) return false;
+    out = equal > 0;
+    return true;
+}
+
+bool hash_value(const Value& value, std::size_t& out) {
+    out = 0;
+    if (value.is_null()) return true;
+    Identity identity = identity_of(value);
+    if (identity.kind) {
+        for (std::size_t i = 0; i < sizeof(std::size_t); ++i) out = out * 131 + (*identity.digest)[i];
+        out += static_cast<std::size_t>(identity.kind);
+        return true;
+    }
+    Py_hash_t hash = PyObject_Hash(value.object.get());
+    if (hash == -1) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+        PyErr_Clear(); // unhashable: told apart by equality alone
+        return true;
+    }
+    out = static_cast<std::size_t>(hash);
+    return true;
+}
+
 // ---------------------------------------------------------------- evaluator
 
-ConditionEvaluator::ConditionEvaluator(const Condition& condition, const Bindings& bindings, RegexCache& regexes)
-    : condition_(condition), regexes_(regexes), lists_(condition.tree.nodes.size(), nullptr) {
+ConditionEvaluator::ConditionEvaluator(const Condition& condition, const EvalEnv& env)
+    : condition_(condition), env_(env), regexes_(env.regexes), lists_(condition.tree.nodes.size(), nullptr),
+      params_(condition.tree.nodes.size()) {}
+
+ConditionEvaluator::~ConditionEvaluator() = default;
+
+bool ConditionEvaluator::prepare() {
     for (std::size_t i = 0; i < lists_.size(); ++i) {
-        const ExprNode& expr = condition.tree.nodes[i];
-        if (expr.kind == ExprKind::Variable || expr.kind == ExprKind::Property) lists_[i] = bindings.find(expr.text);
+        const ExprNode& expr = condition_.tree.nodes[i];
+        if (expr.kind == ExprKind::Variable || expr.kind == ExprKind::Property) {
+            lists_[i] = env_.bindings.find(expr.text);
+            if (!lists_[i]) {
+                raise(core::VelartoError{core::ErrorKind::VariableNotFound, expr.text, {}, std::nullopt});
+                return false;
+            }
+        } else if (expr.kind == ExprKind::Parameter) {
+            PyObject* value = env_.params ? PyDict_GetItemWithError(env_.params, condition_.constants[i].get())
+                                          : nullptr;
+            if (!value) {
+                if (PyErr_Occurred()) return false;
+                raise(core::VelartoError::invalid_query("parameter $" + expr.text + " has no value"));
+                return false;
+            }
+            if (value != Py_None) params_[i] = Ref::borrow(value);
+        }
     }
+    for (const auto& [index, pattern] : condition_.patterns) {
+        probes_.emplace_back(index, std::make_unique<ExistsProbe>(pattern, env_.bindings, env_.state));
+    }
+    return true;
 }
 
 bool ConditionEvaluator::test(std::size_t row, Truth& out) {
     row_ = row;
     Value value;
     return eval(condition_.tree.root, value) && truth_of(value, "a where condition", out);
+}
+
+bool ConditionEvaluator::evaluate(std::size_t row, std::uint32_t index, Value& out) {
+    row_ = row;
+    return eval(index, out);
+}
+
+bool ConditionEvaluator::exists(std::uint32_t index, Value& out) {
+    for (auto& [node_index, probe] : probes_) {
+        if (node_index != index) continue;
+        bool found;
+        if (!probe->test(row_, found)) return false;
+        out = boolean(found ? Truth::True : Truth::False);
+        return true;
+    }
+    out = Value{};
+    return true;
 }
 
 bool ConditionEvaluator::eval(std::uint32_t index, Value& out) {
@@ -203,6 +281,9 @@ bool ConditionEvaluator::eval(std::uint32_t index, Value& out) {
     case ExprKind::Compare: return compare(expr, out);
     case ExprKind::Arithmetic: return arithmetic(expr, out);
     case ExprKind::Predicate: return predicate(expr, out);
+    case ExprKind::Parameter: out = Value{}; out.object = params_[index]; return true;
+    case ExprKind::Aggregate: out = aggregates_ ? (*aggregates_)[index] : Value{}; return true;
+    case ExprKind::Exists: return exists(index, out);
     }
     return true;
 }

@@ -1,10 +1,15 @@
-// Evaluating a `where` condition on the rows of a binding table.
+// Evaluating a condition or a result expression on the rows of a binding
+// table.
 //
 // The engine parses the text into a flat tree (core/condition.hpp); the
-// binding adds, once when `where` is called, the Python constant of every
-// literal and the interned key of every property access. A run resolves each
-// variable of the tree to its bound list once per `where`, and then evaluates
-// the tree row by row.
+// binding adds, once when the text is given, the Python constant of every
+// literal, the interned key of every property access and the name of every
+// parameter, and parses the pattern of every exists(). Before the rows, the
+// evaluator resolves each variable of the tree to its bound list (a variable
+// with no list at all is a NameError) and each parameter to its value; then
+// it evaluates the tree row by row. Aggregates are not computed here: the
+// projection feeds their arguments row by row and hands their results back
+// through `set_aggregates`.
 //
 // Values during evaluation are null, a Python object, or a node or edge of
 // the row itself: graph values stay unwrapped (their equality is by uid,
@@ -22,9 +27,14 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/condition.hpp"
+#include "path_pattern.hpp"
 #include "query/bindings.hpp"
 #include "ref.hpp"
 
@@ -32,10 +42,23 @@ namespace velarto::py::query {
 
 // A parsed condition with its Python constants: per node of the tree, the
 // value of a literal or the interned key of a property (empty otherwise).
+// Parameters: the constant is the name as a str. exists(): the pattern of
+// each such node, parsed once.
 struct Condition {
     core::ConditionTree tree;
     std::vector<Ref> constants;
+    std::vector<std::pair<std::uint32_t, PathPatternValue>> patterns;
 };
+
+// A result expression: its tree, its ` AS ` alias, whether it aggregates.
+struct ResultExpression {
+    Condition condition;
+    std::optional<std::string> alias;
+    bool aggregates = false;
+};
+
+struct QueryState;
+class ExistsProbe;
 
 enum class Truth : std::uint8_t { False, True, Null };
 
@@ -59,14 +82,37 @@ struct Value {
     bool is_null() const { return !object && !element; }
 };
 
+// What an evaluation reads besides the row: the table, the parameters (a
+// dict, or nullptr for none), the query (whose graph exists() searches) and
+// the run's regular expressions. All must outlive the evaluator, and the
+// table must stay unchanged while it is used.
+struct EvalEnv {
+    const Bindings& bindings;
+    PyObject* params;
+    QueryState& state;
+    RegexCache& regexes;
+};
+
 class ConditionEvaluator {
 public:
-    // `bindings` must outlive the evaluator and stay unchanged while it is used.
-    ConditionEvaluator(const Condition& condition, const Bindings& bindings, RegexCache& regexes);
+    ConditionEvaluator(const Condition& condition, const EvalEnv& env);
+    ~ConditionEvaluator();
+
+    // Resolves variables and parameters; false with NameError "Variable 'x'
+    // not found" or ValueError "Invalid query: parameter $x has no value" set.
+    // Must succeed before anything is evaluated.
+    bool prepare();
 
     // The condition on row `row`: true, false or null. False with an
     // exception set when evaluation fails.
     bool test(std::size_t row, Truth& out);
+    // The value of node `index` (the root by default) on row `row`; a row
+    // past every list reads every variable as null.
+    bool evaluate(std::size_t row, Value& out) { return evaluate(row, condition_.tree.root, out); }
+    bool evaluate(std::size_t row, std::uint32_t index, Value& out);
+
+    // The results of the tree's aggregates, by node index (nullptr: none).
+    void set_aggregates(const std::vector<Value>* values) { aggregates_ = values; }
 
 private:
     const core::ExprNode& node(std::uint32_t index) const { return condition_.tree.nodes[index]; }
@@ -85,10 +131,15 @@ private:
     bool text_test(core::Op op, const Value& text, const Value& other, Truth& out);
     bool call(const core::ExprNode& expr, Value& out);
     bool graph_function(core::Function function, const Value& argument, Value& out);
+    bool exists(std::uint32_t index, Value& out);
 
     const Condition& condition_;
+    const EvalEnv& env_;
     RegexCache& regexes_;
     std::vector<const ResultList*> lists_; // per node: the list of its variable
+    std::vector<Ref> params_;              // per node: a parameter's value (empty: null)
+    std::vector<std::pair<std::uint32_t, std::unique_ptr<ExistsProbe>>> probes_;
+    const std::vector<Value>* aggregates_ = nullptr;
     std::size_t row_ = 0;
 };
 
@@ -100,5 +151,16 @@ PyObject* to_python(const Value& value);
 
 // `a = b`: null when either is null; graph values by uid.
 bool values_equal(const Value& a, const Value& b, Truth& out);
+
+// Grouping and DISTINCT: null is the same as null, graph values by uid,
+// others by Python equality; and a hash that agrees with it (unhashable
+// values hash alike and are told apart by equality).
+bool same_value(const Value& a, const Value& b, bool& out);
+bool hash_value(const Value& value, std::size_t& out);
+
+// The composed function type of a list of edges whose terms chain in list
+// order, as its display form; null for an empty list or one that does not
+// chain. TypeError for anything but a list (or tuple) of edges.
+bool compose_edges(PyObject* edges, Value& out);
 
 } // namespace velarto::py::query

@@ -1,7 +1,8 @@
-// The functions and string predicates of `where` conditions, and the
-// per-run cache of compiled regular expressions.
+// The functions and string predicates of conditions and result
+// expressions, and the per-run cache of compiled regular expressions.
 //
-// Every function but coalesce is null on a null argument. The graph
+// Every function but coalesce is null on a null argument. A list (the edges
+// of a path) has a size and a composed type (`compose`), but no `type`. The graph
 // functions read the node or edge of the row directly: `type` gives the
 // display form of a node's type or of an edge's term's type, `name` an
 // edge's term name, `uid` the uid text. The string predicates are null
@@ -11,6 +12,7 @@
 
 #include <string>
 
+#include "classes.hpp"
 #include "errors.hpp"
 #include "graph_elements.hpp"
 
@@ -59,7 +61,15 @@ bool ConditionEvaluator::call(const ExprNode& expr, Value& out) {
     Value argument;
     if (!eval(expr.operands[0], argument)) return false;
     if (argument.is_null()) return true;
+    bool is_list = !argument.element && (PyList_Check(argument.object.get()) || PyTuple_Check(argument.object.get()));
     switch (expr.function) {
+    case Function::Type:
+        if (is_list) return true;
+        return graph_function(expr.function, argument, out);
+    case Function::Compose: {
+        if (!is_list) return wrong_argument(expr.function, "a list of edges", argument);
+        return compose_edges(argument.object.get(), out);
+    }
     case Function::Size: {
         Ref object = Ref::steal(to_python(argument));
         Py_ssize_t size = object ? PyObject_Size(object.get()) : -1;
@@ -89,6 +99,32 @@ bool ConditionEvaluator::graph_function(Function function, const Value& argument
         return set_text(edge->core->term.name, out);
     default: return set_object(node ? node_uid_to_python(*node) : edge_uid_to_python(*edge), out);
     }
+}
+
+bool compose_edges(PyObject* edges, Value& out) {
+    out = Value{};
+    Ref held = Ref::borrow(edges);
+    Py_ssize_t count = PySequence_Fast_GET_SIZE(edges);
+    // Every item is checked first: a list that is not all edges is an error
+    // whether or not its terms chain.
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(edges, i);
+        if (Py_TYPE(item) != EdgeType) {
+            PyErr_Format(PyExc_TypeError, "compose() expects a list of edges, got an item of type %.200s",
+                         Py_TYPE(item)->tp_name);
+            return false;
+        }
+    }
+    if (count == 0) return true;
+    core::TypeRef first, last;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const core::TypeRef& type = edge_value(PySequence_Fast_GET_ITEM(edges, i))->core->term.type;
+        if (!type->is_application()) return true;
+        if (last && !core::equal(*last, *type->left())) return true;
+        if (!first) first = type->left();
+        last = type->right();
+    }
+    return set_text(core::display(*core::TypeRef::application(first, last)), out);
 }
 
 bool ConditionEvaluator::text_test(Op op, const Value& text, const Value& other, Truth& out) {

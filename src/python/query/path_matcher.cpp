@@ -87,6 +87,8 @@ private:
     std::size_t a_ = 0, b_ = 0;
 };
 
+} // namespace
+
 class ChainMatcher {
 public:
     ChainMatcher(QueryState& state, PathPatternValue& path)
@@ -98,6 +100,12 @@ public:
 
     bool run();
 
+    // Probing (exists()): stop at the first chain, recording nothing; with an
+    // anchor, first hops start from the anchor's edges only.
+    bool probing = false;
+    const NodeValue* anchor = nullptr;
+    bool found = false;
+
     std::vector<ResultList> node_lists;
     std::vector<ResultList> edge_lists;
 
@@ -107,6 +115,7 @@ private:
     HopCandidates candidates_from(std::size_t hop, const core::Digest& from);
     int try_step(std::size_t hop, const Step& step); // 1 taken, 0 refused, -1 error
     void record_chain();
+    bool follow(const Step& first); // every chain that starts with this step
 
     const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index].get())->value; }
     const NodeValue& from_node(const Step& step) const {
@@ -126,12 +135,13 @@ private:
     // The edge dict's values, in its order, held for the whole run.
     std::vector<Ref> edges_;
     SignalCheck signals_;
-    bool indexed_ = false;
+    bool loaded_ = false, indexed_ = false;
     EdgeIndex by_start_, by_end_;
     std::vector<Step> chain_;
 };
 
 bool ChainMatcher::load_edges() {
+    loaded_ = true;
     edges_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(edges_dict_)));
     Py_ssize_t position = 0;
     PyObject *key, *value;
@@ -177,6 +187,10 @@ int ChainMatcher::try_step(std::size_t hop, const Step& step) {
 }
 
 void ChainMatcher::record_chain() {
+    if (probing) {
+        found = true;
+        return;
+    }
     node_lists[0].emplace_back(from_node(chain_[0]));
     for (std::size_t hop = 0; hop < chain_.size(); ++hop) {
         edge_lists[hop].emplace_back(edge(chain_[hop].edge));
@@ -185,57 +199,72 @@ void ChainMatcher::record_chain() {
 }
 
 bool ChainMatcher::run() {
-    if (!load_edges()) return false;
+    if (loaded_) {
+        if (!watch_.unchanged()) return false;
+    } else if (!load_edges()) {
+        return false;
+    }
     std::size_t hops = path_.edges.size();
     node_lists.resize(hops + 1);
     edge_lists.resize(hops);
+    found = false;
+    if (anchor) {
+        HopCandidates first_hops = candidates_from(0, anchor->type->digest());
+        Step step;
+        while (!found && first_hops.next(step)) {
+            if (!follow(step)) return false;
+        }
+        return true;
+    }
     Direction first_direction = direction_of(path_.edges[0]);
-    std::vector<HopCandidates> frames; // depth-first: one frame per hop after the first
-    for (std::uint32_t first = 0; first < edges_.size(); ++first) {
+    for (std::uint32_t first = 0; first < edges_.size() && !found; ++first) {
         Step steps[2] = {{first, first_direction == Direction::Backward}, {first, true}};
         int count = 1;
         if (first_direction == Direction::Any) {
             const EdgeCore& parts = *edge(first).core;
             if (parts.start.type->digest() != parts.end.type->digest()) count = 2; // a self-loop once
         }
-        for (int k = 0; k < count; ++k) {
-            const Step step = steps[k];
-            chain_.clear();
-            int taken = try_step(0, step);
-            if (taken < 0) return false;
-            if (taken == 0) continue;
-            chain_.assign(1, step);
-            if (hops == 1) {
-                record_chain();
-                continue;
-            }
-            frames.clear();
-            frames.push_back(candidates_from(1, to_node(step).type->digest()));
-            while (!frames.empty()) {
-                std::size_t hop = frames.size(); // the hop the top frame's candidates are for
-                Step candidate;
-                if (!frames.back().next(candidate)) {
-                    frames.pop_back();
-                    chain_.pop_back();
-                    continue;
-                }
-                int ok = try_step(hop, candidate);
-                if (ok < 0) return false;
-                if (ok == 0) continue;
-                chain_.push_back(candidate);
-                if (hop + 1 == hops) {
-                    record_chain();
-                    chain_.pop_back();
-                    continue;
-                }
-                frames.push_back(candidates_from(hop + 1, to_node(candidate).type->digest()));
-            }
+        for (int k = 0; k < count && !found; ++k) {
+            if (!follow(steps[k])) return false;
         }
     }
     return true;
 }
 
-} // namespace
+bool ChainMatcher::follow(const Step& step) {
+    std::size_t hops = path_.edges.size();
+    chain_.clear();
+    int taken = try_step(0, step);
+    if (taken < 0) return false;
+    if (taken == 0) return true;
+    chain_.assign(1, step);
+    if (hops == 1) {
+        record_chain();
+        return true;
+    }
+    std::vector<HopCandidates> frames; // depth-first: one frame per hop after the first
+    frames.push_back(candidates_from(1, to_node(step).type->digest()));
+    while (!frames.empty() && !found) {
+        std::size_t hop = frames.size(); // the hop the top frame's candidates are for
+        Step candidate;
+        if (!frames.back().next(candidate)) {
+            frames.pop_back();
+            chain_.pop_back();
+            continue;
+        }
+        int ok = try_step(hop, candidate);
+        if (ok < 0) return false;
+        if (ok == 0) continue;
+        chain_.push_back(candidate);
+        if (hop + 1 == hops) {
+            record_chain();
+            chain_.pop_back();
+            continue;
+        }
+        frames.push_back(candidates_from(hop + 1, to_node(candidate).type->digest()));
+    }
+    return true;
+}
 
 MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge) {
     const EdgeCore& parts = *edge.core;
@@ -246,6 +275,20 @@ MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge) {
     if (pattern.properties.empty()) return MatchResult::Match;
     Ref properties = edge.properties;
     return properties_match(pattern.properties, properties.get());
+}
+
+ChainProbe::ChainProbe(QueryState& state, PathPatternValue& path)
+    : matcher_(std::make_unique<ChainMatcher>(state, path)) {
+    matcher_->probing = true;
+}
+
+ChainProbe::~ChainProbe() = default;
+
+bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
+    matcher_->anchor = anchor;
+    bool ok = matcher_->run();
+    found = ok && matcher_->found;
+    return ok;
 }
 
 bool match_chains(QueryState& state, PathPatternValue& path) {

@@ -1,6 +1,8 @@
 // Matching of chains of edges: paths of n node patterns and n-1 edge patterns.
 #pragma once
 
+#include <memory>
+
 #include "query/query_state.hpp"
 
 namespace velarto::py::query {
@@ -10,6 +12,26 @@ namespace velarto::py::query {
 // whose nodes each node pattern accepts and which uses no edge twice. Chains
 // come depth-first, each hop in the edge dict's order.
 bool match_chains(QueryState& state, PathPatternValue& path);
+
+class ChainMatcher;
+
+// Existence tests of one path, repeated (exists() in conditions): the edge
+// dict is loaded once and its indexes built once, and a test anchored at a
+// node starts from that node's edges, so it costs O(degree) per hop instead
+// of a scan. `path` is held by reference: its constraints may be narrowed
+// between tests (never its shape). A change to the edge dict between tests
+// is a RuntimeError.
+class ChainProbe {
+public:
+    ChainProbe(QueryState& state, PathPatternValue& path);
+    ~ChainProbe();
+    // Whether some chain of the path exists whose first node is `anchor`
+    // (any node when nullptr). False with an exception set on failure.
+    bool exists(const NodeValue* anchor, bool& found);
+
+private:
+    std::unique_ptr<ChainMatcher> matcher_;
+};
 
 // The edge constraints of a pattern: term type schema, term, properties.
 MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge);

@@ -5,7 +5,11 @@
 // properties dict, so writes through a row reach the graph's own node. A
 // requested name that is not bound itself but reads `var.key` with `var`
 // bound is a property column: its cell is the property's value (None when
-// the key is missing), present in the rows where `var` has an entry.
+// the key is missing), present in the rows where `var` has an entry. Any
+// other item that reads as an expression (not a lone unbound name, which
+// adds nothing, as it always did) is an expression column: present in every
+// row, keyed by its alias or its text. An aggregate in any item groups the
+// rows (aggregation.cpp).
 //
 // Rows are first gathered as cells (the bound value, or the property's
 // object) and turned into dicts only at the end, so that `return_distinct`
@@ -23,6 +27,8 @@
 #include "args.hpp"
 #include "errors.hpp"
 #include "interrupts.hpp"
+#include "query/projection_rows.hpp"
+#include "query/where_parser.hpp"
 
 namespace velarto::py::query {
 
@@ -32,21 +38,6 @@ PyObject* wrap(const QueryResult& value) {
     if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);
     return edge_to_python(std::get<EdgeValue>(value));
 }
-
-struct Column {
-    Ref key;                // the row key: an exact str
-    const ResultList* list; // nullptr when the name is not bound
-    Ref property;           // the property key of a `var.key` column
-};
-
-// One present cell of a row.
-struct Cell {
-    std::size_t column;
-    const QueryResult* element = nullptr; // a variable column's value
-    Ref value;                            // a property column's value
-};
-
-using Row = std::vector<Cell>;
 
 // `var.key` where `var` is bound: the first '.' whose prefix names a
 // variable. False with an exception set when the key cannot be made.
@@ -61,21 +52,61 @@ bool property_column(const Bindings& bindings, const std::string& name, Column& 
     return true;
 }
 
-bool columns_for(const Bindings& bindings, PyObject* const* names, Py_ssize_t count, std::vector<Column>& out) {
-    std::vector<std::string> seen;
+// An item that is not a bound name: an expression, unless it is a lone name
+// or `var.key` (no alias), which keeps its meaning: a property column when
+// some prefix before a '.' is bound, else nothing. Text that does not parse
+// is a name too.
+bool column_for(const EvalEnv& env, const std::string& name, Column& column) {
+    const Bindings& bindings = env.bindings;
+    column.list = bindings.find(name);
+    if (column.list) return true;
+    bool unreadable;
+    std::shared_ptr<const ResultExpression> expression = parse_result_expression(name, unreadable);
+    if (!expression) {
+        if (!unreadable) return false;
+        PyErr_Clear();
+        return property_column(bindings, name, column);
+    }
+    const core::ConditionTree& tree = expression->condition.tree;
+    const core::ExprNode& root = tree.nodes[tree.root];
+    bool lone = !expression->alias && (root.kind == core::ExprKind::Variable || root.kind == core::ExprKind::Property);
+    if (lone) {
+        if (!property_column(bindings, name, column)) return false;
+        // A name written in backticks reads its variable like any expression.
+        if (column.list || !bindings.find(root.text)) return true;
+    }
+    if (expression->alias) column.key = Ref::steal(to_python_str(*expression->alias));
+    if (!column.key) return false;
+    column.expression = std::move(expression);
+    column.evaluator = std::make_unique<ConditionEvaluator>(column.expression->condition, env);
+    return column.evaluator->prepare();
+}
+
+// One column per distinct key; a later item with a key already seen replaces
+// the earlier one's definition (as a later value replaces an earlier one in
+// a dict) and keeps its place.
+bool columns_for(const EvalEnv& env, PyObject* const* names, Py_ssize_t count, std::vector<Column>& out) {
+    std::vector<std::string> keys;
     for (Py_ssize_t i = 0; i < count; ++i) {
         std::string name;
         if (!to_utf8(names[i], name)) return false;
-        if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
-        seen.push_back(name);
-        Ref key = PyUnicode_CheckExact(names[i]) ? Ref::borrow(names[i]) : Ref::steal(to_python_str(name));
-        if (!key) return false;
-        Column column{std::move(key), bindings.find(name), Ref()};
-        if (!column.list && !property_column(bindings, name, column)) return false;
+        Column column;
+        column.key = PyUnicode_CheckExact(names[i]) ? Ref::borrow(names[i]) : Ref::steal(to_python_str(name));
+        if (!column.key || !column_for(env, name, column)) return false;
+        std::string key = name;
+        if (column.expression && column.expression->alias) key = *column.expression->alias;
+        auto seen = std::find(keys.begin(), keys.end(), key);
+        if (seen != keys.end()) {
+            out[static_cast<std::size_t>(seen - keys.begin())] = std::move(column);
+            continue;
+        }
+        keys.push_back(std::move(key));
         out.push_back(std::move(column));
     }
     return true;
 }
+
+} // namespace
 
 bool read_cell(const Column& column, std::size_t index, const QueryResult& entry, Cell& cell) {
     cell.column = index;
@@ -91,6 +122,14 @@ bool read_cell(const Column& column, std::size_t index, const QueryResult& entry
     return true;
 }
 
+void value_cell(std::size_t column, const Value& value, Cell& cell) {
+    cell.column = column;
+    cell.element = value.element;
+    cell.value = value.element ? Ref() : Ref::borrow(value.object ? value.object.get() : Py_None);
+}
+
+namespace {
+
 bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vector<Row>& rows) {
     rows.reserve(row_count);
     SignalCheck signals;
@@ -99,6 +138,12 @@ bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vect
         Row row;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
+            if (column.evaluator) {
+                Value value;
+                if (!column.evaluator->evaluate(j, value)) return false;
+                value_cell(c, value, row.emplace_back());
+                continue;
+            }
             if (!column.list || column.list->size() <= j) continue;
             if (!read_cell(column, c, (*column.list)[j], row.emplace_back())) return false;
         }
@@ -109,49 +154,29 @@ bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vect
 
 // ---------------------------------------------------------------- distinct rows
 
+// A cell as a value: graph values compare by uid whether they are bound
+// values or Node and Edge objects found in properties.
+Value cell_value(const Cell& cell) {
+    Value value;
+    value.element = cell.element;
+    if (!cell.element && cell.value.get() != Py_None) value.object = cell.value;
+    return value;
+}
+
 bool hash_row(const Row& row, std::size_t& out) {
     std::size_t hash = row.size();
     for (const Cell& cell : row) {
-        std::size_t part = cell.column;
-        if (cell.element) {
-            const core::Digest& digest = std::holds_alternative<NodeValue>(*cell.element)
-                                             ? std::get<NodeValue>(*cell.element).type->digest()
-                                             : std::get<EdgeValue>(*cell.element).digest();
-            for (std::size_t i = 0; i < sizeof(std::size_t); ++i) part = part * 131 + digest[i];
-        } else {
-            Py_hash_t value = PyObject_Hash(cell.value.get());
-            if (value == -1) {
-                if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-                PyErr_Clear(); // unhashable: found by equality among the rows of the same other cells
-                value = 0;
-            }
-            part = part * 1000003u + static_cast<std::size_t>(value);
-        }
-        hash = hash * 0x9E3779B97F4A7C15ull + part;
+        std::size_t part;
+        if (!hash_value(cell_value(cell), part)) return false;
+        hash = hash * 0x9E3779B97F4A7C15ull + part * 1000003u + cell.column;
     }
     out = hash;
     return true;
 }
 
-bool same_element(const QueryResult& a, const QueryResult& b) {
-    if (a.index() != b.index()) return false;
-    if (auto* node = std::get_if<NodeValue>(&a)) return node->type->digest() == std::get<NodeValue>(b).type->digest();
-    return std::get<EdgeValue>(a).digest() == std::get<EdgeValue>(b).digest();
-}
-
 bool same_cell(const Cell& a, const Cell& b, bool& out) {
-    if (a.column != b.column) {
-        out = false;
-        return true;
-    }
-    if (a.element) {
-        out = same_element(*a.element, *b.element);
-        return true;
-    }
-    int equal = PyObject_RichCompareBool(a.value.get(), b.value.get(), Py_EQ);
-    if (equal < 0) return false;
-    out = equal > 0;
-    return true;
+    out = false;
+    return a.column != b.column || same_value(cell_value(a), cell_value(b), out);
 }
 
 bool same_row(const Row& a, const Row& b, bool& out) {
@@ -226,13 +251,23 @@ PyObject* direct_rows(const std::vector<Column>& columns, std::size_t row_count)
 
 } // namespace
 
-PyObject* project_rows(const Bindings& bindings, PyObject* const* names, Py_ssize_t count, bool distinct) {
+PyObject* project_rows(QueryState& state, const Bindings& bindings, PyObject* const* names, Py_ssize_t count,
+                       bool distinct) {
     if (bindings.empty()) return PyList_New(0);
+    RegexCache regexes;
+    EvalEnv env{bindings, state.params.get(), state, regexes};
     std::vector<Column> columns;
-    if (!columns_for(bindings, names, count, columns)) return nullptr;
-    if (!distinct) return direct_rows(columns, bindings.row_count());
+    if (!columns_for(env, names, count, columns)) return nullptr;
+    bool expressions = false, aggregates = false;
+    for (const Column& column : columns) {
+        expressions |= static_cast<bool>(column.expression);
+        aggregates |= column.expression && column.expression->aggregates;
+    }
+    if (!distinct && !expressions) return direct_rows(columns, bindings.row_count());
     std::vector<Row> rows;
-    if (!gather(columns, bindings.row_count(), rows)) return nullptr;
+    bool ok = aggregates ? aggregate_rows(columns, bindings.row_count(), rows)
+                         : gather(columns, bindings.row_count(), rows);
+    if (!ok) return nullptr;
     if (distinct && !drop_duplicates(rows)) return nullptr;
     return make_rows(columns, rows);
 }

@@ -61,6 +61,7 @@ PyObject* copy_of(const QueryState& state) {
     copy.graph = state.graph;
     copy.bindings = state.bindings; // copied on write
     copy.operations = state.operations;
+    copy.params = state.params;
     return reinterpret_cast<PyObject*>(new_object<QueryObject>(QueryType, std::move(copy)));
 }
 
@@ -214,9 +215,8 @@ PyObject* query_where(METHOD_ARGS) {
     if (!entry) return nullptr;
     query::WhereOp op;
     if (!to_utf8(a[0], op.condition)) return nullptr;
-    auto parsed = query::parse_condition(op.condition);
-    if (!parsed) return raise(parsed.error());
-    op.parsed = std::move(parsed.value());
+    op.parsed = query::parse_condition(op.condition);
+    if (!op.parsed) return nullptr;
     return finish_builder(state, query::Operation{std::move(op)});
 }
 
@@ -316,6 +316,27 @@ PyObject* query_skip(METHOD_ARGS) {
     return finish_builder(state, query::Operation{op});
 }
 
+// `params(**values)`: the receiver's values, added to and overridden, in a
+// new dict, so that a copy taken before this call keeps what it had.
+PyObject* query_params(METHOD_ARGS) {
+    if (nargs > 0) {
+        PyErr_Format(PyExc_TypeError, "params() takes 0 positional arguments but %zd %s given", nargs,
+                     nargs == 1 ? "was" : "were");
+        return nullptr;
+    }
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry) return nullptr;
+    Ref values = Ref::steal(state.params ? PyDict_Copy(state.params.get()) : PyDict_New());
+    if (!values) return nullptr;
+    Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (PyDict_SetItem(values.get(), PyTuple_GET_ITEM(kwnames, i), args[i]) < 0) return nullptr;
+    }
+    state.params = std::move(values);
+    return copy_of(state);
+}
+
 // --- run triggers ------------------------------------------------------------------------
 
 PyObject* query_execute(PyObject* self, PyObject*) {
@@ -345,8 +366,10 @@ PyObject* run_and_project(PyObject* self, const Signature& signature, PyObject* 
     QueryState& state = state_of(self);
     Entry entry(state);
     if (!entry || !query::execute_operations(state)) return nullptr;
-    std::shared_ptr<const query::Bindings> bindings = state.bindings; // projection runs no Python code, but hold it
-    return query::project_rows(*bindings, a.extra, a.extra_count, distinct);
+    // Expressions run Python code (a property's operators): the table is
+    // held by its own reference while rows are made.
+    std::shared_ptr<const query::Bindings> bindings = state.bindings;
+    return query::project_rows(state, *bindings, a.extra, a.extra_count, distinct);
 }
 
 PyObject* query_return(METHOD_ARGS) { return run_and_project(self, kReturn, args, nargs, kwnames, false); }
@@ -396,8 +419,11 @@ PyMethodDef query_methods[] = {
      "The condition is parsed at once (a malformed one raises `ValueError` naming the column) and, "
      "where the clause stands in the queue, every row is evaluated and kept only when the condition "
      "is true. The language is a subset of openCypher expressions: literals (`1`, `2.5`, `'text'`, "
-     "`\"text\"`, `true`, `false`, `null`, `[1, 2]`), `var` and `var.key` (a missing key or variable is "
-     "`null`), the functions `type`, `name`, `uid`, `size`, `toLower`, `toUpper` and `coalesce`, and by "
+     "`\"text\"`, `true`, `false`, `null`, `[1, 2]`), parameters `$name` (see `params`), `var` and "
+     "`var.key` (a missing key, or a row past the end of the variable's list, is `null`; a variable "
+     "with no list at all raises `NameError`), the functions `type`, `name`, `uid`, `size`, `toLower`, "
+     "`toUpper`, `coalesce` and `compose` (the composed type of a list of edges), `exists(<pattern>)` "
+     "(true when the pattern matches with the row's variables fixed), and by "
      "precedence `OR`, `XOR`, `AND`, `NOT`, comparisons (`=`, `<>`, `!=`, `<`, `<=`, `>`, `>=`), "
      "`IS [NOT] NULL`, `IN`, `STARTS WITH`, `ENDS WITH`, `CONTAINS`, `=~` (a Python regular expression "
      "matching the whole text), `+ -`, `* / %`, unary `-` and parentheses. Keywords and function names "
@@ -411,7 +437,14 @@ PyMethodDef query_methods[] = {
      "return_($self, *variables)\n--\n\n"
      "Returns the specified variables from the query results.\n\n"
      "Runs every queued operation, then pairs the bound lists by position: row j maps each requested "
-     "variable whose list has an entry j to that node or edge.\n\n"
+     "variable whose list has an entry j to that node or edge, and each `var.key` to that property.\n\n"
+     "Any other item is an expression of the condition language, with an optional ` AS alias`: "
+     "`return_(\"p.name\", \"p.age * 2 AS double\", \"toUpper(c.name)\")`; its key is the alias or the "
+     "text as given, and it is present in every row. With an aggregate (`count(*)`, `count(x)`, "
+     "`count(DISTINCT x)`, `sum`, `avg`, `min`, `max`, `collect`; nulls are skipped) the rows are grouped "
+     "by the other items, nodes and edges by uid, one row per group in order of first appearance; "
+     "with no other item there is exactly one row. A variable with no list at all in an expression "
+     "raises `NameError`.\n\n"
      "# Returns\n\nA list of dictionaries mapping variable names to their values"},
     {"return_count", guarded<query_return_count>, METH_NOARGS, "return_count($self)\n--\n\n"},
     {"return_distinct", FASTCALL(query_return_distinct), FAST, "return_distinct($self, *variables)\n--\n\n"},
@@ -428,6 +461,12 @@ PyMethodDef query_methods[] = {
     {"limit", FASTCALL(query_limit), FAST, "limit($self, count)\n--\n\n"},
     {"skip", FASTCALL(query_skip), FAST, "skip($self, count)\n--\n\n"},
     {"execute", guarded<query_execute>, METH_NOARGS, "execute($self)\n--\n\n"},
+    {"params", FASTCALL(query_params), FAST,
+     "params($self, /, **values)\n--\n\n"
+     "Sets parameter values that conditions and result expressions read as `$name`.\n\n"
+     "Later calls add to and override earlier ones. Values are used as they are, never parsed as "
+     "text. A `$name` with no value when the query runs raises `ValueError`.\n\n"
+     "# Returns\n\nA new `Query` for method chaining"},
     {nullptr, nullptr, 0, nullptr},
 };
 

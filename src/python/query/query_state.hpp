@@ -21,6 +21,9 @@ struct QueryState {
     GraphDicts graph;
     std::shared_ptr<const Bindings> bindings = std::make_shared<const Bindings>();
     OperationList operations;
+    // The values of `params`: a dict that is never changed once made (a
+    // `params` call makes a new one), so copies share it safely. Empty: none.
+    Ref params;
     bool busy = false;
 
     // The binding table, made private to this query before it is written.

@@ -39,7 +39,9 @@ bool RowOperations::apply(const WhereOp& op) {
     std::vector<std::size_t> kept;
     {
         std::shared_ptr<const Bindings> table = state_.bindings;
-        ConditionEvaluator evaluator(*op.parsed, *table, regexes_);
+        EvalEnv env{*table, state_.params.get(), state_, regexes_};
+        ConditionEvaluator evaluator(*op.parsed, env);
+        if (!evaluator.prepare()) return false;
         std::size_t rows = table->row_count();
         SignalCheck signals;
         for (std::size_t row = 0; row < rows; ++row) {
@@ -76,7 +78,12 @@ bool RowOperations::order_by(const std::vector<const OrderByOp*>& keys) {
         for (const OrderByOp* op : keys) {
             Ref key = Ref::steal(to_python_str(op->key));
             if (!key) return false;
-            sort_keys.push_back({table->find(op->variable), std::move(key), op->ascending});
+            const ResultList* list = table->find(op->variable);
+            if (!list) {
+                raise(core::VelartoError{core::ErrorKind::VariableNotFound, op->variable, {}, std::nullopt});
+                return false;
+            }
+            sort_keys.push_back({list, std::move(key), op->ascending});
         }
         if (!sorted_rows(sort_keys, table->row_count(), order)) return false;
         if (std::is_sorted(order.begin(), order.end())) return true;

@@ -1,8 +1,9 @@
-// `where` conditions, parsed once when `where` is called.
+// Conditions (parsed when `where` is called) and result expressions.
 //
-// The engine parses the text; here every literal becomes its Python constant
-// and every property key an interned str, once, so that evaluating a row
-// makes no constant objects. An integer literal longer than the interpreter
+// The engine parses the text; here every literal becomes its Python constant,
+// every property key and parameter name an interned str and every exists()
+// pattern a path pattern, once, so that evaluating a row makes no constant
+// objects. An integer literal longer than the interpreter
 // converts (sys.set_int_max_str_digits) is reported as an invalid query, at
 // its column, like any other malformed condition.
 #include "query/where_parser.hpp"
@@ -25,8 +26,8 @@ PyObject* float_constant(const ExprNode& expr) {
     return PyFloat_FromDouble(value);
 }
 
-PyObject* key_constant(const ExprNode& expr) {
-    PyObject* key = to_python_str(expr.key);
+PyObject* interned(const std::string& text) {
+    PyObject* key = to_python_str(text);
     if (key) PyUnicode_InternInPlace(&key);
     return key;
 }
@@ -37,7 +38,8 @@ PyObject* constant_of(const ExprNode& expr) {
     case ExprKind::Integer: return integer_constant(expr);
     case ExprKind::Float: return float_constant(expr);
     case ExprKind::String: return to_python_str(expr.text);
-    case ExprKind::Property: return key_constant(expr);
+    case ExprKind::Property: return interned(expr.key);
+    case ExprKind::Parameter: return interned(expr.text);
     default: return nullptr;
     }
 }
@@ -55,20 +57,47 @@ core::VelartoError conversion_error(const ExprNode& expr, const std::string& tex
     return core::condition_error(std::move(reason), expr.column, text);
 }
 
+// The Python side of a parsed tree; false with an exception set.
+bool complete(Condition& condition, const std::string& text) {
+    condition.constants.resize(condition.tree.nodes.size());
+    for (std::size_t i = 0; i < condition.tree.nodes.size(); ++i) {
+        const ExprNode& expr = condition.tree.nodes[i];
+        condition.constants[i] = Ref::steal(constant_of(expr));
+        if (!condition.constants[i] && PyErr_Occurred()) {
+            raise(conversion_error(expr, text));
+            return false;
+        }
+        if (expr.kind == ExprKind::Exists) {
+            Ref pattern = Ref::steal(to_python_str(expr.text));
+            PathPatternValue path;
+            if (!pattern || !parse_path(pattern.get(), path)) return false;
+            condition.patterns.emplace_back(static_cast<std::uint32_t>(i), std::move(path));
+        }
+    }
+    return true;
+}
+
 } // namespace
 
-core::Result<std::shared_ptr<const Condition>> parse_condition(const std::string& text) {
+std::shared_ptr<const Condition> parse_condition(const std::string& text) {
     core::Result<core::ConditionTree> tree = core::parse_condition(text);
-    if (!tree) return std::move(tree.error());
+    if (!tree) return raise(tree.error()), nullptr;
     auto condition = std::make_shared<Condition>();
     condition->tree = std::move(tree.value());
-    condition->constants.resize(condition->tree.nodes.size());
-    for (std::size_t i = 0; i < condition->tree.nodes.size(); ++i) {
-        const ExprNode& expr = condition->tree.nodes[i];
-        condition->constants[i] = Ref::steal(constant_of(expr));
-        if (!condition->constants[i] && PyErr_Occurred()) return conversion_error(expr, text);
-    }
-    return std::shared_ptr<const Condition>(std::move(condition));
+    if (!complete(*condition, text)) return nullptr;
+    return condition;
+}
+
+std::shared_ptr<const ResultExpression> parse_result_expression(const std::string& text, bool& unreadable) {
+    core::Result<core::ResultItem> item = core::parse_result_item(text);
+    unreadable = !item;
+    if (!item) return raise(item.error()), nullptr;
+    auto expression = std::make_shared<ResultExpression>();
+    expression->condition.tree = std::move(item.value().tree);
+    expression->alias = std::move(item.value().alias);
+    expression->aggregates = item.value().aggregates;
+    if (!complete(expression->condition, text)) return nullptr;
+    return expression;
 }
 
 } // namespace velarto::py::query

@@ -1,0 +1,49 @@
+// exists(<pattern>) in a condition: is there a chain of the pattern with the
+// row's bound variables fixed to the row's values?
+//
+// A pattern variable that has an entry in the row is fixed: a node position
+// then accepts only that node (its type is made the position's exact type,
+// since a node is its type), an edge position only that edge (its term). Every
+// other variable is free and binds nothing. The search goes through the path
+// matcher's probe, anchored where it is cheap: at the first node when that is
+// fixed, else at the last node (on the reversed path). A pattern with nothing
+// fixed gives the same answer on every row and is searched once. Only a
+// pattern fixed in its middle alone is searched from every edge.
+#pragma once
+
+#include <Python.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "path_pattern.hpp"
+#include "query/bindings.hpp"
+#include "query/path_matcher.hpp"
+
+namespace velarto::py::query {
+
+class ExistsProbe {
+public:
+    ExistsProbe(const PathPatternValue& pattern, const Bindings& bindings, QueryState& state);
+
+    // False with an exception set on failure.
+    bool test(std::size_t row, bool& found);
+
+private:
+    bool fix(std::size_t row, bool& possible);
+    bool search_chain(bool& found);
+    bool side_by_side(bool& found);
+
+    PathPatternValue original_;
+    PathPatternValue forward_, backward_; // narrowed copies for the probes
+    QueryState& state_;
+    std::vector<const ResultList*> node_lists_, edge_lists_; // per position: the bound list, if any
+    std::vector<const NodeValue*> fixed_nodes_;
+    std::unique_ptr<ChainProbe> forward_probe_, backward_probe_;
+    std::vector<std::optional<bool>> free_nodes_; // side by side: whether a free position finds a node
+    bool any_fixed_ = false;
+    std::optional<bool> unanchored_; // the answer when nothing is fixed
+};
+
+} // namespace velarto::py::query
