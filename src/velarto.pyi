@@ -290,7 +290,9 @@ class Query:
     three-valued logic; `order_by` calls in a row form one stable multi-key
     sort (nulls last ascending); `skip`/`limit` apply at their place in the
     queue; `return_distinct` drops duplicate rows; `return_("n.key")` projects
-    a property. A Query cannot be pickled; pickle its graph.
+    a property, and any other item is an expression (aggregates group the
+    rows); `params` gives values to `$name`. A Query cannot be pickled;
+    pickle its graph.
     """
     def __new__(cls, graph: Graph) -> Query:
         """A new query over `graph`'s own dicts (the same as `graph.query()`)."""
@@ -326,11 +328,29 @@ class Query:
     def where(self, condition: str) -> Query:
         """Adds a WHERE clause: keeps the rows where `condition` (a subset of
         openCypher expressions, parsed now: ValueError "Invalid query: ..."
-        when malformed) is true. Changes this query and returns a copy."""
+        when malformed) is true. Changes this query and returns a copy.
+
+        The language: literals, `var`, `var.key`, `$param` (see `params`),
+        `type name uid size toLower toUpper coalesce compose`,
+        `exists(<pattern>)` (true when the pattern matches with the row's
+        bound variables fixed, the others free), `OR XOR AND NOT`,
+        comparisons, `IS [NOT] NULL IN STARTS WITH ENDS WITH CONTAINS =~`,
+        arithmetic; three-valued logic; any depth of nesting. A variable with
+        no list at all raises NameError; aggregates are refused (ValueError).
+        """
     def return_(self, *variables: str) -> list[_Row]:
         """Runs every queued operation, then returns the rows: row j maps each
         requested name whose list has an entry j to that Node or Edge;
-        `"var.key"` gives the property's value."""
+        `"var.key"` gives the property's value.
+
+        Any other item is an expression of the condition language with an
+        optional ` AS alias` (key: the alias, or the text as given), present
+        in every row: `return_("p.name", "p.age * 2 AS double")`. Aggregates
+        (`count(*)`, `count(x)`, `count(DISTINCT x)`, `sum`, `avg`, `min`,
+        `max`, `collect`; nulls skipped) group the rows by the other items
+        (nodes and edges by uid), in order of first appearance; with no other
+        item there is exactly one row.
+        """
     def return_count(self) -> int:
         """Runs every queued operation and returns the number of rows (the
         length of the longest bound list)."""
@@ -397,7 +417,8 @@ class Query:
     def order_by(self, variable: str, key: str, ascending: bool = True) -> Query:
         """Sorts the rows, stably, by property `key` of `variable`'s entry;
         consecutive calls form one sort whose first call is the primary key;
-        nulls sort last ascending. Changes this query and returns a copy."""
+        nulls sort last ascending; a variable with no list at all raises
+        NameError. Changes this query and returns a copy."""
     def limit(self, count: int) -> Query:
         """Keeps at most `count` rows, at this place in the queue. Changes this
         query and returns a copy."""
@@ -407,3 +428,12 @@ class Query:
     def execute(self) -> Query:
         """Runs every queued operation and returns a copy of this query taken
         after the run (its bindings included)."""
+    def params(self, /, **values: Any) -> Query:
+        """Sets parameter values that conditions and result expressions read as `$name`.
+
+        Later calls add to and override earlier ones; like every builder
+        method it changes this query and returns a copy, so a copy taken
+        before the call does not see the values. Values are used as they are,
+        never parsed as text. A `$name` with no value when the query runs
+        raises `ValueError` ("Invalid query: parameter $name has no value").
+        """

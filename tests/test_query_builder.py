@@ -85,6 +85,7 @@ SIGNATURES = [
     ("limit", "($self, count)"),
     ("skip", "($self, count)"),
     ("execute", "($self)"),
+    ("params", "($self, /, **values)"),
 ]
 
 
@@ -97,7 +98,7 @@ def test_method_table_order():
 def test_text_signatures(name, text_signature):
     method = getattr(Query, name)
     assert method.__text_signature__ == text_signature
-    rest = text_signature[len("($self"):].replace("=...", "=Ellipsis")
+    rest = text_signature[len("($self"):].replace("=...", "=Ellipsis").replace(", /, **", ", **")
     assert str(inspect.signature(method)) == "(self, /" + rest
     assert str(inspect.signature(getattr(Graph().query(), name))) == "(" + rest.lstrip(", ")
 
