@@ -83,6 +83,10 @@ def check_answer(text: str, answer: tuple) -> None:
     ("coalesce(a, b, null)", "coalesce(a, b, null)"),
     ("[]", "[]"),
     ("ñ.é = 'ü'", "(ñ.é = 'ü')"),
+    ("$p_1 * -$q IN $list", "(($p_1 * (-$q)) IN $list)"),
+    ("NOT EXISTS( (a)-[r:`)`]->({k: ')'}) ) AND x", "((NOT exists( (a)-[r:`)`]->({k: ')'}) )) AND x)"),
+    ("exists((a)) = compose(r)", "(exists((a)) = compose(r))"),
+    ("exists + exists.x", "(exists + exists.x)"),
 ])
 def test_rendering(harness, text, rendering):
     assert ask(harness, [text])[0][:2] == ("P", rendering)
@@ -93,7 +97,8 @@ def test_rendering(harness, text, rendering):
 TOKENS = ["(", ")", "[", "]", ",", ".", "a", "n.x", "`q r`", "AND", "or", "Xor", "NOT", "IS", "NULL",
           "IN", "STARTS", "ENDS", "WITH", "CONTAINS", "true", "null", "=", "<>", "!=", "<", "<=", ">",
           ">=", "=~", "+", "-", "*", "/", "%", "1", "2.5", ".5", "1e3", "'s'", '"t"', "'", '"', "`",
-          "\\", "\\u12", "size", "coalesce", "type", "toLower", "#", "!", "é", "\u00a0", "\x00"]
+          "\\", "\\u12", "size", "coalesce", "type", "toLower", "#", "!", "é", "\u00a0", "\x00",
+          "$", "$p", "exists(", "{", "}", "count(", "sum", "compose"]
 
 condition_like = st.lists(st.sampled_from(TOKENS), max_size=30).map(
     lambda parts: "".join(p + (" " if i % 3 else "") for i, p in enumerate(parts)))
@@ -134,6 +139,9 @@ HOSTILE = [
     "1" * 1_000_000,
     " " * 1_000_000,
     "\\" * 100_000,
+    "exists(" + "(" * 100_000,
+    "exists(" * 100_000,
+    "$" * 100_000,
 ]
 
 
@@ -142,7 +150,7 @@ def test_hostile_inputs_get_an_answer(harness):
     for text, answer in zip(HOSTILE, answers):
         check_answer(text, answer)
     assert [a[0] for a in answers] == ["E", "E", "E", "E", "E", "E", "E", "E", "E", "E",
-                                       "P", "P", "P", "P", "P", "E", "E"]
+                                       "P", "P", "P", "P", "P", "E", "E", "E", "E", "E"]
     assert "condition nested too deeply at column 201 " in answers[0][1]
 
 

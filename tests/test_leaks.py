@@ -228,6 +228,18 @@ HOT_PATHS = [
     ("del Edge.properties", fails(AttributeError, lambda: delattr(REPROPS_E, "properties"))),
     ("Graph.nodes =", fails(AttributeError, assign(G, "nodes", {}))),
     ("new attribute", fails(AttributeError, assign(A, "extra", 1))),
+    # computed results
+    ("return_ expressions", lambda: G.query().match(node="n").return_("n.k * 2 AS d", "toUpper('x')", "[n, 1]")),
+    ("return_ grouped", lambda: G.query().match("(a)-[r]->(b)").return_(
+        "a", "count(*)", "collect(b)", "avg(r.k)", "count(DISTINCT b)", "min(r.k)", "sum(r.k)")),
+    ("return_distinct grouped", lambda: G.query().match(node="n").return_distinct("n.k", "collect(n)")),
+    ("where params exists", lambda: G.query().match(node="n").where("exists((n)-[]->()) AND n.k = $k")
+     .params(k=1).return_("n")),
+    ("compose", lambda: G.query().match(node="n").params(r=[E]).return_("compose($r)", "size($r)")),
+    ("unbound variable", fails(NameError, lambda: G.query().match(node="n").where("q = 1").return_("n"))),
+    ("missing parameter", fails(ValueError, lambda: G.query().match(node="n").return_("$k"))),
+    ("aggregate error", fails(TypeError, lambda: G.query().match("(a)-[r]->(b)").return_("a", "sum(r.k + a)"))),
+    ("exists error", fails(ValueError, lambda: G.query().where("exists((a)-x->(b))"))),
     # construction errors and argument binding
     ("Variable(5)", fails(TypeError, lambda: Variable(5))),
     ("Variable()", fails(TypeError, lambda: Variable())),
