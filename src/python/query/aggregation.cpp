@@ -2,8 +2,9 @@
 //
 // The columns without an aggregate are the grouping key. Each row's key
 // cells are hashed (graph values by uid, other values by Python's hash) and
-// looked up in one hash table of groups, chained through the groups
-// themselves, so a run is O(rows) and allocates only per group. Groups keep
+// looked up in one open-addressing table of groups (hash and group index,
+// probed linearly, only equal hashes compared), so a run is O(rows) and
+// allocates only per group. Groups keep
 // the order in which their first row came. Every aggregate node of the other
 // columns has one accumulator per group; it is fed its argument's value row
 // by row (nulls skipped, DISTINCT values once), and at the end each
@@ -14,6 +15,7 @@
 // With no grouping column there is exactly one group, also over no rows.
 #include <unordered_map>
 
+#include "interrupts.hpp"
 #include "query/projection_rows.hpp"
 
 namespace velarto::py::query {
@@ -48,8 +50,47 @@ struct Accumulator {
 struct Group {
     Row key;
     std::size_t first_row;
-    std::uint32_t next_same_hash = kNone;
     std::vector<Accumulator> accumulators;
+};
+
+// Group indices by key hash: a power-of-two table of (hash, index) slots,
+// never more than half full.
+class GroupTable {
+public:
+    // The slot of `hash` to start probing at, and the next one.
+    std::size_t first(std::size_t hash) const { return mix(hash) & (slots_.size() - 1); }
+    std::size_t next(std::size_t slot) const { return (slot + 1) & (slots_.size() - 1); }
+    bool empty_at(std::size_t slot) const { return slots_[slot].group == kNone; }
+    std::size_t hash_at(std::size_t slot) const { return slots_[slot].hash; }
+    std::uint32_t group_at(std::size_t slot) const { return slots_[slot].group; }
+
+    void insert(std::size_t hash, std::uint32_t group) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        std::size_t slot = first(hash);
+        while (!empty_at(slot)) slot = next(slot);
+        slots_[slot] = {hash, group};
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        std::size_t hash = 0;
+        std::uint32_t group = kNone;
+    };
+    static std::size_t mix(std::size_t hash) { return (hash * 0x9E3779B97F4A7C15ull) >> 17; }
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.size() * 2, Slot{});
+        for (const Slot& slot : old) {
+            if (slot.group == kNone) continue;
+            std::size_t at = first(slot.hash);
+            while (!empty_at(at)) at = next(at);
+            slots_[at] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_ = std::vector<Slot>(16);
+    std::size_t count_ = 0;
 };
 
 // Kinds in the order min and max use: numbers, texts, anything else.
@@ -178,7 +219,9 @@ public:
 
     bool run(std::size_t row_count, std::vector<Row>& out) {
         Row key;
+        SignalCheck signals;
         for (std::size_t row = 0; row < row_count; ++row) {
+            if (!signals.tick()) return false;
             key.clear();
             std::size_t hash;
             if (!key_of(row, key, hash)) return false;
@@ -217,24 +260,23 @@ private:
                 continue; // absent: the key lacks this column
             }
             std::size_t part;
-            if (!hash_value(as_value(key.back()), part)) return false;
+            const Cell& cell = key.back();
+            if (!hash_value(cell.element, object_of(cell), part)) return false;
             hash = hash * 0x9E3779B97F4A7C15ull + part * 1000003u + c;
         }
         return true;
     }
 
-    static Value as_value(const Cell& cell) {
-        Value value;
-        value.element = cell.element;
-        if (!cell.element && cell.value.get() != Py_None) value.object = cell.value;
-        return value;
+    // A cell's object, nullptr for a graph value or for None.
+    static PyObject* object_of(const Cell& cell) {
+        return cell.element || cell.value.get() == Py_None ? nullptr : cell.value.get();
     }
 
     bool same_key(const Row& a, const Row& b, bool& out) {
         out = a.size() == b.size();
         for (std::size_t i = 0; i < a.size() && out; ++i) {
             out = a[i].column == b[i].column;
-            if (out && !same_value(as_value(a[i]), as_value(b[i]), out)) return false;
+            if (out && !same_value(a[i].element, object_of(a[i]), b[i].element, object_of(b[i]), out)) return false;
         }
         return true;
     }
@@ -247,19 +289,17 @@ private:
     }
 
     bool find_or_add(Row& key, std::size_t hash, std::size_t row, Group*& out) {
-        auto [head, inserted] = heads_.try_emplace(hash, kNone);
-        std::uint32_t* link = &head->second;
-        while (*link != kNone) {
+        for (std::size_t slot = table_.first(hash); !table_.empty_at(slot); slot = table_.next(slot)) {
+            if (table_.hash_at(slot) != hash) continue;
+            Group& group = groups_[table_.group_at(slot)];
             bool same;
-            if (!same_key(groups_[*link].key, key, same)) return false;
+            if (!same_key(group.key, key, same)) return false;
             if (same) {
-                out = &groups_[*link];
+                out = &group;
                 return true;
             }
-            link = &groups_[*link].next_same_hash;
         }
-        (void)inserted;
-        *link = static_cast<std::uint32_t>(groups_.size());
+        table_.insert(hash, static_cast<std::uint32_t>(groups_.size()));
         add_group(key, row); // copies: the buffer is reused for the next row
         out = &groups_.back();
         return true;
@@ -308,7 +348,7 @@ private:
     const std::vector<Column>& columns_;
     std::vector<Slot> slots_;
     std::vector<Group> groups_;
-    std::unordered_map<std::size_t, std::uint32_t> heads_; // hash -> first group with it
+    GroupTable table_;
 };
 
 } // namespace

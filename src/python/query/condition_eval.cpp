@@ -79,21 +79,23 @@ struct Identity {
     const core::Digest* digest = nullptr;
 };
 
-Identity identity_of(const Value& value) {
+Identity identity_of(const QueryResult* element, PyObject* object) {
     const NodeValue* node = nullptr;
     const EdgeValue* edge = nullptr;
-    if (value.element) {
-        node = std::get_if<NodeValue>(value.element);
-        edge = std::get_if<EdgeValue>(value.element);
-    } else if (Py_TYPE(value.object.get()) == NodeType) {
-        node = node_value(value.object.get());
-    } else if (Py_TYPE(value.object.get()) == EdgeType) {
-        edge = edge_value(value.object.get());
+    if (element) {
+        node = std::get_if<NodeValue>(element);
+        edge = std::get_if<EdgeValue>(element);
+    } else if (Py_TYPE(object) == NodeType) {
+        node = node_value(object);
+    } else if (Py_TYPE(object) == EdgeType) {
+        edge = edge_value(object);
     }
     if (node) return {1, &node->type->digest()};
     if (edge) return {2, &edge->digest()};
     return {};
 }
+
+Identity identity_of(const Value& value) { return identity_of(value.element, value.object.get()); }
 
 int rich_op(Op op) {
     switch (op) {
@@ -163,32 +165,37 @@ bool values_equal(const Value& a, const Value& b, Truth& out) {
     return result && truth_of_object(result.get(), out);
 }
 
-bool same_value(const Value& a, const Value& b, bool& out) {
-    if (a.is_null() || b.is_null()) {
-        out = a.is_null() && b.is_null();
+bool same_value(const QueryResult* a_element, PyObject* a, const QueryResult* b_element, PyObject* b, bool& out) {
+    bool a_null = !a_element && !a, b_null = !b_element && !b;
+    if (a_null || b_null) {
+        out = a_null && b_null;
         return true;
     }
-    Identity x = identity_of(a), y = identity_of(b);
+    Identity x = identity_of(a_element, a), y = identity_of(b_element, b);
     if (x.kind || y.kind) {
         out = x.kind == y.kind && *x.digest == *y.digest;
         return true;
     }
-    int equal = PyObject_RichCompareBool(a.object.get(), b.object.get(), Py_EQ);
+    int equal = PyObject_RichCompareBool(a, b, Py_EQ);
     if (equal < 0) return false;
     out = equal > 0;
     return true;
 }
 
-bool hash_value(const Value& value, std::size_t& out) {
+bool same_value(const Value& a, const Value& b, bool& out) {
+    return same_value(a.element, a.object.get(), b.element, b.object.get(), out);
+}
+
+bool hash_value(const QueryResult* element, PyObject* object, std::size_t& out) {
     out = 0;
-    if (value.is_null()) return true;
-    Identity identity = identity_of(value);
+    if (!element && !object) return true;
+    Identity identity = identity_of(element, object);
     if (identity.kind) {
         for (std::size_t i = 0; i < sizeof(std::size_t); ++i) out = out * 131 + (*identity.digest)[i];
         out += static_cast<std::size_t>(identity.kind);
         return true;
     }
-    Py_hash_t hash = PyObject_Hash(value.object.get());
+    Py_hash_t hash = PyObject_Hash(object);
     if (hash == -1) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
         PyErr_Clear(); // unhashable: told apart by equality alone
@@ -197,6 +204,8 @@ bool hash_value(const Value& value, std::size_t& out) {
     out = static_cast<std::size_t>(hash);
     return true;
 }
+
+bool hash_value(const Value& value, std::size_t& out) { return hash_value(value.element, value.object.get(), out); }
 
 // ---------------------------------------------------------------- evaluator
 

@@ -157,6 +157,10 @@ bool values_equal(const Value& a, const Value& b, Truth& out);
 // values hash alike and are told apart by equality).
 bool same_value(const Value& a, const Value& b, bool& out);
 bool hash_value(const Value& value, std::size_t& out);
+// The same on a value given by its parts (a graph value of the table, or an
+// object that is not None; both null for null), with no reference taken.
+bool same_value(const QueryResult* a_element, PyObject* a, const QueryResult* b_element, PyObject* b, bool& out);
+bool hash_value(const QueryResult* element, PyObject* object, std::size_t& out);
 
 // The composed function type of a list of edges whose terms chain in list
 // order, as its display form; null for an empty list or one that does not

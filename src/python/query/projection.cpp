@@ -46,8 +46,11 @@ bool property_column(const Bindings& bindings, const std::string& name, Column& 
         const ResultList* list = bindings.find(name.substr(0, dot));
         if (!list) continue;
         column.list = list;
-        column.property = Ref::steal(to_python_str(name.substr(dot + 1)));
-        return static_cast<bool>(column.property);
+        PyObject* key = to_python_str(name.substr(dot + 1));
+        if (!key) return false;
+        PyUnicode_InternInPlace(&key); // properties dicts mostly hold interned keys: found by identity
+        column.property = Ref::steal(key);
+        return true;
     }
     return true;
 }
