@@ -281,6 +281,8 @@ def test_exists_with_bound_edges_and_both_ends(g):
     assert count("exists((b)<-[r]-(a))") == 4
     assert count("exists(()-[r]->(:Acme))") == 2
     assert count("exists((a)-[r]->(:Acme))") == 2
+    assert count("exists(()-[]->()-[r]->())") == 1  # only Bob->Acme has a hop before it
+    assert count("exists(()-[r]-())") == 4
     # an edge bound where the pattern wants a node never matches
     assert count("exists((r)-[]->())") == 0
 

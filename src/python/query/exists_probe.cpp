@@ -36,7 +36,7 @@ const T* entry_of(const ResultList* list, std::size_t row, bool& other_kind) {
 
 ExistsProbe::ExistsProbe(const PathPatternValue& pattern, const Bindings& bindings, QueryState& state)
     : original_(pattern), forward_(pattern), backward_(reversed(pattern)), state_(state),
-      fixed_nodes_(pattern.nodes.size(), nullptr), free_nodes_(pattern.nodes.size()) {
+      fixed_nodes_(pattern.nodes.size(), nullptr), fixed_edges_(pattern.edges.size(), nullptr), free_nodes_(pattern.nodes.size()) {
     for (const NodePatternValue& node : pattern.nodes) {
         node_lists_.push_back(node.variable ? bindings.find(*node.variable) : nullptr);
     }
@@ -65,6 +65,7 @@ bool ExistsProbe::fix(std::size_t row, bool& possible) {
         bool other_kind;
         const EdgeValue* edge = entry_of<EdgeValue>(edge_lists_[h], row, other_kind);
         const std::optional<core::Term>& written = original_.edges[h].term;
+        fixed_edges_[h] = edge;
         if (other_kind || (edge && written && !core::equal(*written, edge->core->term))) possible = false;
         if (edge) forward_.edges[h].term = edge->core->term;
         else forward_.edges[h].term = written;
@@ -92,6 +93,16 @@ bool ExistsProbe::search_chain(bool& found) {
     };
     if (fixed_nodes_.front()) return probe(forward_probe_, forward_, fixed_nodes_.front());
     if (fixed_nodes_.back()) return probe(backward_probe_, backward_, fixed_nodes_.back());
+    // A fixed end edge: the chain starts at one of its two nodes.
+    for (bool backward : {false, true}) {
+        const EdgeValue* edge = backward ? fixed_edges_.back() : fixed_edges_.front();
+        if (!edge) continue;
+        for (const NodeValue* end : {&edge->core->start, &edge->core->end}) {
+            if (!probe(backward ? backward_probe_ : forward_probe_, backward ? backward_ : forward_, end)) return false;
+            if (found) return true;
+        }
+        return true;
+    }
     if (any_fixed_) return probe(forward_probe_, forward_, nullptr);
     if (!unanchored_) {
         if (!probe(forward_probe_, forward_, nullptr)) return false;

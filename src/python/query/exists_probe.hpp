@@ -6,9 +6,10 @@
 // since a node is its type), an edge position only that edge (its term). Every
 // other variable is free and binds nothing. The search goes through the path
 // matcher's probe, anchored where it is cheap: at the first node when that is
-// fixed, else at the last node (on the reversed path). A pattern with nothing
-// fixed gives the same answer on every row and is searched once. Only a
-// pattern fixed in its middle alone is searched from every edge.
+// fixed, else at the last node (on the reversed path), else at an end of the
+// fixed first or last edge. A pattern with nothing fixed gives the same
+// answer on every row and is searched once. Only a pattern fixed in its
+// middle alone is searched from every edge.
 #pragma once
 
 #include <Python.h>
@@ -40,6 +41,7 @@ private:
     QueryState& state_;
     std::vector<const ResultList*> node_lists_, edge_lists_; // per position: the bound list, if any
     std::vector<const NodeValue*> fixed_nodes_;
+    std::vector<const EdgeValue*> fixed_edges_;
     std::unique_ptr<ChainProbe> forward_probe_, backward_probe_;
     std::vector<std::optional<bool>> free_nodes_; // side by side: whether a free position finds a node
     bool any_fixed_ = false;
