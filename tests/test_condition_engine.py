@@ -24,6 +24,7 @@ import engine_build
 from velarto import Graph
 
 MAX_DEPTH = 200
+QUOTED = 80
 
 
 @pytest.fixture(scope="module")
@@ -54,9 +55,21 @@ def check_answer(text: str, answer: tuple) -> None:
     if message == "Invalid query: condition is empty":
         assert text.strip() == "" or all(c.isspace() for c in text)
         return
-    assert message.endswith(f" in '{text}'")
     column = int(re.search(r" at column (\d+) in '", message).group(1))
     assert 1 <= column <= len(text) + 1
+    quoted = message[message.index(f" at column {column} in '") + len(f" at column {column} in '"):-1]
+    assert message.endswith("'")
+    if len(text) <= QUOTED:
+        assert quoted == text
+        return
+    # a long text is quoted as the QUOTED code points around the column, cut ends marked
+    head, tail = quoted.startswith("..."), quoted.endswith("...")
+    window = quoted[3 if head else 0:len(quoted) - 3 if tail else len(quoted)]
+    start = len(text) - QUOTED if not tail else (0 if not head else None)
+    if start is not None:
+        assert text[start:start + QUOTED] == window
+    else:
+        assert len(window) == QUOTED and window in text
 
 
 # --- precedence and shape ----------------------------------------------------------------------

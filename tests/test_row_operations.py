@@ -528,10 +528,11 @@ PARSE_ERRORS = [
     ("'x' 'y'", "unexpected string literal at column 5 in ''x' 'y''"),
     ("`a`(1)", "unexpected '(' at column 4 in '`a`(1)'"),
     ("a " + "b" * 50, f"unexpected '{'b' * 40}...' at column 3 in 'a {'b' * 50}'"),
-    (DEEP, f"condition nested too deeply at column 201 in '{DEEP}'"),
-    ("[" * 201 + "]" * 201, f"condition nested too deeply at column 201 in '{'[' * 201 + ']' * 201}'"),
-    ("-" * 300 + "1", f"condition nested too deeply at column 100 in '{'-' * 300}1'"),
-    ("a" + " IS NULL" * 201, f"condition nested too deeply at column 1603 in 'a{' IS NULL' * 201}'"),
+    # long texts are quoted as the 80 code points around the column
+    (DEEP, f"condition nested too deeply at column 201 in '...{'(' * 80}...'"),
+    ("[" * 201 + "]" * 201, f"condition nested too deeply at column 201 in '...{'[' * 41 + ']' * 39}...'"),
+    ("-" * 300 + "1", f"condition nested too deeply at column 100 in '...{'-' * 80}...'"),
+    ("a" + " IS NULL" * 201, f"condition nested too deeply at column 1603 in '...{' IS NULL' * 10}'"),
 ]
 
 
@@ -545,13 +546,28 @@ def test_malformed_condition_is_refused_by_where(condition, message):
     assert q.return_count() == 5  # nothing was queued
 
 
+@pytest.mark.parametrize("text, column, quoted", [
+    ("n.k = 1 AND " * 10_000 + ")", 120_001, "..." + ("n.k = 1 AND " * 7)[-79:] + ")'"),
+    (")" + " " * 200, 1, "')" + " " * 79 + "...'"),
+    ("1 + " + "é" * 100 + " +)", 107, "..." + "é" * 77 + " +)'"),
+    ("a" * 100 + " b " + "c" * 100, 102, "..." + "a" * 39 + " b " + "c" * 38 + "...'"),
+], ids=["end", "start", "wide characters", "middle"])
+def test_messages_quote_a_window_of_a_long_condition(text, column, quoted):
+    with pytest.raises(ValueError) as caught:
+        Graph().query().where(text)
+    message = str(caught.value)
+    assert f" at column {column} in '" in message and message.endswith(quoted)
+    assert len(message) < 200
+
+
+
 def test_integer_literal_beyond_the_interpreters_limit():
     text = "n.x = " + "1" * 5000
     with pytest.raises(ValueError) as caught:
         every_node(numbers()).where(text)
     message = caught.value.args[0]
     assert message.startswith("Invalid query: literal cannot be converted (")
-    assert message.endswith(f") at column 7 in '{text}'")
+    assert message.endswith(f") at column 7 in '{text[:80]}...'")
 
 
 def test_nesting_at_the_limit_is_accepted():

@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "condition_lexer.hpp"
+#include "text.hpp"
 
 namespace velarto::core {
 
@@ -517,9 +518,28 @@ Result<ResultItem> parse_result_item(std::string_view utf8_text) {
     return Parser(utf8_text, true).run_item();
 }
 
+// A long text is quoted as the window of kQuoted code points around the
+// column, its cut ends marked "...": a message must not carry a megabyte of
+// condition.
 VelartoError condition_error(std::string what, std::size_t column, std::string_view text) {
+    constexpr std::size_t kQuoted = 80;
+    auto offset_of = [&](std::size_t points) { // byte offset of the code point `points` (0-based)
+        std::size_t pos = 0;
+        for (std::size_t i = 0; i < points && pos < text.size(); ++i) decode_utf8(text, pos);
+        return pos;
+    };
+    std::size_t length = 0;
+    for (std::size_t pos = 0; pos < text.size(); ++length) decode_utf8(text, pos);
+    std::size_t first = 0; // 0-based code points
+    if (length > kQuoted) first = std::min(column > kQuoted / 2 ? column - 1 - kQuoted / 2 : 0, length - kQuoted);
+    std::size_t last = std::min(length, first + kQuoted);
+    std::string_view rest = text.substr(offset_of(first));
+    std::size_t pos = 0;
+    for (std::size_t i = first; i < last; ++i) decode_utf8(rest, pos);
     what += " at column " + std::to_string(column) + " in '";
-    what.append(text);
+    if (first > 0) what += "...";
+    what.append(rest.substr(0, pos));
+    if (last < length) what += "...";
     what += '\'';
     return VelartoError::invalid_query(std::move(what));
 }
