@@ -3,13 +3,11 @@
 // Within one bracket level the parser keeps two stacks, operands and pending
 // operators, and makes a node whenever an operator arrives that binds looser
 // than the pending one on top; a run of one family (`a AND b AND c`,
-// `a < b <= c`, `a + b - c`) stays one pending entry and becomes one node. So
-// the parser recurses only into brackets, calls and lists, a few frames per
-// level, and `depth_` bounds those; however the operators of a level are
-// stacked, they never deepen the C++ stack. Every node checks its height as
-// it is made, so no input makes a tree taller than kMaxConditionDepth: the
-// evaluator's recursion is bounded by the same number. The worst input (a
-// precedence staircase inside 200 brackets) needs under 200 KB of stack.
+// `a < b <= c`, `a + b - c`) stays one pending entry and becomes one node.
+// Brackets, lists and calls open a frame of their own on an explicit stack of
+// frames instead of a recursive call, so the parser never recurses: nesting
+// of any depth costs heap, not C++ stack, and parsing stays linear in the
+// length of the text.
 //
 // NOT binds looser than comparisons (`NOT a = b` is `NOT (a = b)`) and is
 // only accepted where a whole boolean operand may stand: `a = NOT b` is an
@@ -196,7 +194,6 @@ private:
         for (std::uint32_t operand : node.operands) {
             node.height = std::max(node.height, tree_.nodes[operand].height + 1);
         }
-        if (node.height > kMaxConditionDepth) return fail("condition nested too deeply", node.column);
         tree_.nodes.push_back(std::move(node));
         return static_cast<std::uint32_t>(tree_.nodes.size() - 1);
     }
@@ -204,12 +201,6 @@ private:
         ExprNode node(kind, token.column);
         node.text = std::move(text);
         return add(std::move(node));
-    }
-    // Brackets, calls and lists nest the parser's own recursion.
-    bool open(const Token& token) {
-        if (++depth_ <= kMaxConditionDepth) return true;
-        fail("condition nested too deeply", token.column);
-        return false;
     }
 
     // ------------------------------------------------------------ operators
@@ -228,24 +219,53 @@ private:
         std::vector<Pending> pending;
     };
 
-    // One bracket level: operands and operators up to the first token that
-    // continues no expression.
-    std::uint32_t expression() {
+    // A bracket level being read: the whole text, a group, or the items of a
+    // list, a call or an aggregate (whose node collects them).
+    enum class FrameKind { Top, Group, List, Call, Aggregate };
+    struct Frame {
+        FrameKind kind;
         Stacks stacks;
-        if (!operand(stacks)) return kFailed;
-        for (int level = infix_level(peek()); level != kNone; level = infix_level(peek())) {
-            if (!reduce(stacks, level)) return kFailed;
-            bool operand_follows = false;
-            if (!infix(stacks, level, operand_follows)) return kFailed;
-            if (operand_follows && !operand(stacks)) return kFailed;
+        ExprNode node{ExprKind::List, 0};
+    };
+
+    // The whole text: operands and operators, with brackets as frames.
+    std::uint32_t expression() {
+        std::vector<Frame> frames;
+        frames.push_back(Frame{FrameKind::Top, {}, ExprNode(ExprKind::List, 0)});
+        bool need_operand = true;
+        while (true) {
+            if (need_operand) {
+                prefixes(frames.back().stacks);
+                std::uint32_t atom_index = kFailed;
+                int begun = begin_atom(frames, atom_index);
+                if (begun < 0) return kFailed;
+                if (begun == 0) {
+                    frames.back().stacks.operands.push_back(atom_index);
+                    need_operand = false;
+                }
+                continue;
+            }
+            Stacks& stacks = frames.back().stacks;
+            int level = infix_level(peek());
+            if (level != kNone) {
+                if (!reduce(stacks, level)) return kFailed;
+                bool operand_follows = false;
+                if (!infix(stacks, level, operand_follows)) return kFailed;
+                need_operand = operand_follows;
+                continue;
+            }
+            if (!reduce(stacks, kNone)) return kFailed;
+            std::uint32_t value = stacks.operands.back();
+            if (frames.size() == 1) return value;
+            int ended = end_item(frames, value);
+            if (ended < 0) return kFailed;
+            need_operand = ended == 0;
         }
-        if (!reduce(stacks, kNone)) return kFailed;
-        return stacks.operands.back();
     }
 
-    // Prefix operators, then one atom. NOT only stands where a whole boolean
-    // operand may: first, or after OR, XOR, AND or another NOT.
-    bool operand(Stacks& stacks) {
+    // Prefix operators. NOT only stands where a whole boolean operand may:
+    // first, or after OR, XOR, AND or another NOT.
+    void prefixes(Stacks& stacks) {
         while (true) {
             const Pending* awaiting = stacks.pending.empty() ? nullptr : &stacks.pending.back();
             bool logical = !awaiting || awaiting->level <= kNot;
@@ -254,13 +274,43 @@ private:
             } else if (peek().kind == Tok::Minus) {
                 stacks.pending.push_back({ExprKind::Negate, kUnary, advance().column, 1, {}});
             } else {
-                break;
+                return;
             }
         }
-        std::uint32_t atom_index = atom();
-        if (atom_index == kFailed) return false;
-        stacks.operands.push_back(atom_index);
-        return true;
+    }
+
+    // The end of one item of the innermost frame (not the top one): the next
+    // item follows (0), or the frame closes and its node becomes an operand
+    // of the frame around it (1). -1 on failure.
+    int end_item(std::vector<Frame>& frames, std::uint32_t value) {
+        Frame& frame = frames.back();
+        std::uint32_t made = value;
+        if (frame.kind == FrameKind::Group) {
+            if (!expect(Tok::RParen, "')'")) return -1;
+        } else {
+            frame.node.operands.push_back(value);
+            if (peek().kind == Tok::Comma) {
+                advance();
+                frame.stacks = Stacks{};
+                return 0;
+            }
+            bool list = frame.kind == FrameKind::List;
+            const char* close_text = list ? "',' or ']'" : frame.kind == FrameKind::Call ? "',' or ')'" : "')'";
+            if (!expect(list ? Tok::RBracket : Tok::RParen, close_text)) return -1;
+            if (frame.kind != FrameKind::List &&
+                !arity_fits(frame.node.function, frame.node.operands.size(), frame.node.column)) {
+                return -1;
+            }
+            if (frame.kind == FrameKind::Aggregate) {
+                --aggregate_depth_;
+                saw_aggregate_ = true;
+            }
+            made = add(std::move(frame.node));
+            if (made == kFailed) return -1;
+        }
+        frames.pop_back();
+        frames.back().stacks.operands.push_back(made);
+        return 1;
     }
 
     // Makes the nodes of the pending operators that bind tighter than an
@@ -336,23 +386,31 @@ private:
 
     // ------------------------------------------------------------ atoms
 
-    // Atoms stand on the recursion path of brackets, so they keep their
-    // frames small: each kind is read by its own function.
-    std::uint32_t atom() {
+    // One atom, or the opening of a frame (a group, a list, a call): 0 with
+    // `out` set, 1 when a frame was pushed, -1 on failure.
+    int begin_atom(std::vector<Frame>& frames, std::uint32_t& out) {
         switch (peek().kind) {
-        case Tok::LParen: return group();
-        case Tok::LBracket: return list();
-        case Tok::Quoted: return variable();
-        case Tok::Integer: case Tok::Float: case Tok::String: return literal();
-        case Tok::Parameter: return parameter();
-        case Tok::Word: break;
-        default: return unexpected();
+        case Tok::LParen:
+            advance();
+            frames.push_back(Frame{FrameKind::Group, {}, ExprNode(ExprKind::List, 0)});
+            return 1;
+        case Tok::LBracket: return open_list(frames, out);
+        case Tok::Quoted: out = variable(); break;
+        case Tok::Integer: case Tok::Float: case Tok::String: out = literal(); break;
+        case Tok::Parameter: out = parameter(); break;
+        case Tok::Word:
+            switch (peek().keyword) {
+            case Keyword::True: case Keyword::False: case Keyword::Null: out = literal(); break;
+            case Keyword::None:
+                if (peek(1).kind == Tok::LParen) return open_call(frames, out);
+                out = variable();
+                break;
+            default: out = unexpected(); break;
+            }
+            break;
+        default: out = unexpected(); break;
         }
-        switch (peek().keyword) {
-        case Keyword::True: case Keyword::False: case Keyword::Null: return literal();
-        case Keyword::None: return peek(1).kind == Tok::LParen ? call() : variable();
-        default: return unexpected();
-        }
+        return out == kFailed ? -1 : 0;
     }
 
     std::uint32_t literal() {
@@ -374,82 +432,58 @@ private:
         return leaf(ExprKind::Parameter, token, std::move(token.value));
     }
 
-    std::uint32_t group() {
-        if (!open(peek())) return kFailed;
-        advance();
-        std::uint32_t inner = expression();
-        if (inner == kFailed || !expect(Tok::RParen, "')'")) return kFailed;
-        --depth_;
-        return inner;
-    }
-
-    // Items (or arguments) up to the closing token, after the opening one.
-    bool items(ExprNode& node, Tok close, const char* close_text) {
-        if (peek().kind == close) {
+    int open_list(std::vector<Frame>& frames, std::uint32_t& out) {
+        ExprNode node(ExprKind::List, advance().column);
+        if (peek().kind == Tok::RBracket) {
             advance();
-            return true;
+            out = add(std::move(node));
+            return out == kFailed ? -1 : 0;
         }
-        while (true) {
-            std::uint32_t item = expression();
-            if (item == kFailed) return false;
-            node.operands.push_back(item);
-            if (peek().kind != Tok::Comma) return expect(close, close_text);
-            advance();
-        }
+        frames.push_back(Frame{FrameKind::List, {}, std::move(node)});
+        return 1;
     }
 
-    std::uint32_t list() {
-        ExprNode node(ExprKind::List, peek().column);
-        if (!open(peek())) return kFailed;
-        advance();
-        if (!items(node, Tok::RBracket, "',' or ']'")) return kFailed;
-        --depth_;
-        return add(std::move(node));
-    }
-
-    std::uint32_t call() {
-        if (same_word(source(peek()), "exists")) return exists();
+    // A function call, an aggregate or exists(...), at the function's name.
+    int open_call(std::vector<Frame>& frames, std::uint32_t& out) {
+        if (same_word(source(peek()), "exists")) {
+            out = exists();
+            return out == kFailed ? -1 : 0;
+        }
         std::optional<Function> function = function_named(source(peek()));
-        if (!function) return fail("unknown function '" + std::string(source(peek())) + "'", peek().column);
-        if (is_aggregate(*function)) return aggregate(*function);
-        ExprNode node(ExprKind::Call, peek().column);
+        if (!function) return fail("unknown function '" + std::string(source(peek())) + "'", peek().column), -1;
+        bool aggregate = is_aggregate(*function);
+        ExprNode node(aggregate ? ExprKind::Aggregate : ExprKind::Call, peek().column);
         node.function = *function;
-        if (!open(peek())) return kFailed;
-        advance();
-        advance(); // the '('
-        if (!items(node, Tok::RParen, "',' or ')'")) return kFailed;
-        --depth_;
-        if (!arity_fits(*function, node.operands.size(), node.column)) return kFailed;
-        return add(std::move(node));
-    }
-
-    // count(*), count([DISTINCT] x), sum(x), ...: one argument, no aggregate in it.
-    std::uint32_t aggregate(Function function) {
-        const Token& name = peek();
-        std::string called = std::string(function_name(function)) + "()";
-        if (!aggregates_allowed_) return fail("aggregate " + called + " cannot be used in a condition", name.column);
-        if (in_aggregate_) return fail("aggregate " + called + " cannot stand inside another aggregate", name.column);
-        ExprNode node(ExprKind::Aggregate, name.column);
-        node.function = function;
-        advance();
-        advance(); // the '('
-        if (function == Function::Count && peek().kind == Tok::Star) {
-            advance();
-            if (!expect(Tok::RParen, "')'")) return kFailed;
-            saw_aggregate_ = true;
-            return add(std::move(node));
+        if (aggregate) {
+            std::string called = std::string(function_name(*function)) + "()";
+            if (!aggregates_allowed_) return fail("aggregate " + called + " cannot be used in a condition", node.column), -1;
+            if (aggregate_depth_ > 0) {
+                return fail("aggregate " + called + " cannot stand inside another aggregate", node.column), -1;
+            }
         }
-        if (peek().kind == Tok::Word && same_word(source(peek()), "distinct") && peek(1).kind != Tok::RParen &&
-            peek(1).kind != Tok::Comma) {
+        advance();
+        advance(); // the '('
+        if (aggregate && *function == Function::Count && peek().kind == Tok::Star) {
+            advance();
+            if (!expect(Tok::RParen, "')'")) return -1;
+            saw_aggregate_ = true;
+            out = add(std::move(node));
+            return out == kFailed ? -1 : 0;
+        }
+        if (aggregate && peek().kind == Tok::Word && same_word(source(peek()), "distinct") &&
+            peek(1).kind != Tok::RParen && peek(1).kind != Tok::Comma) {
             advance();
             node.boolean = true;
         }
-        in_aggregate_ = true;
-        bool ok = items(node, Tok::RParen, "')'");
-        in_aggregate_ = false;
-        if (!ok || !arity_fits(function, node.operands.size(), node.column)) return kFailed;
-        saw_aggregate_ = true;
-        return add(std::move(node));
+        if (peek().kind == Tok::RParen) { // no arguments
+            advance();
+            if (!arity_fits(*function, 0, node.column)) return -1;
+            out = add(std::move(node));
+            return out == kFailed ? -1 : 0;
+        }
+        if (aggregate) ++aggregate_depth_;
+        frames.push_back(Frame{aggregate ? FrameKind::Aggregate : FrameKind::Call, {}, std::move(node)});
+        return 1;
     }
 
     // exists(<pattern>): the pattern text is kept as written, for the
@@ -500,11 +534,10 @@ private:
     ConditionLexer lexer_;
     Token current_{Tok::End, Keyword::None, 0, 0, 0, {}};
     std::optional<Token> lookahead_;
-    std::size_t depth_ = 0;
     ConditionTree tree_;
     std::optional<VelartoError> error_;
     bool aggregates_allowed_;
-    bool in_aggregate_ = false;
+    int aggregate_depth_ = 0;
     bool saw_aggregate_ = false;
 };
 

@@ -15,12 +15,11 @@
 // (`a OR b OR c`, `a + b - c`, `a < b <= c`) become one node with many
 // operands, which keeps the tree shallow for long generated conditions.
 //
-// The one non-obvious decision is the bound on nesting. The parser recurses
-// on brackets and the evaluator on the tree, so both are bounded: bracket
-// depth and tree height above kMaxConditionDepth are errors ("nested too
-// deeply"), found before the stack grows further. Together with the flat
-// tree this makes parsing linear in the length of the text and safe on any
-// input, however hostile.
+// The one non-obvious decision is depth. Nothing that reads a condition
+// recurses on its nesting: the parser keeps its bracket levels on a stack of
+// its own, and the evaluator and the renderer walk the tree with explicit
+// stacks. So a condition nested as deeply as memory allows parses and runs,
+// and parsing stays linear in the length of the text.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +32,6 @@
 #include "error.hpp"
 
 namespace velarto::core {
-
-inline constexpr std::size_t kMaxConditionDepth = 200;
 
 enum class ExprKind : std::uint8_t {
     Integer,    // text: the decimal digits

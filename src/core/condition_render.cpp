@@ -4,9 +4,10 @@
 // Every operation stands in parentheses and every name that would not read
 // back as the same plain word (spaces, keywords) stands in backticks, so a
 // rendering parses back into the same tree: the engine tests rely on that to
-// compare trees as texts. The recursion follows the tree, whose height the
-// parser bounds.
+// compare trees as texts. The tree is walked with an explicit stack of
+// pieces still to write, so no tree is too deep to render.
 #include <string>
+#include <vector>
 
 #include "condition.hpp"
 #include "condition_lexer.hpp"
@@ -37,61 +38,98 @@ void render_name(std::string& out, std::string_view name, bool keywords_allowed)
     out += '`';
 }
 
-void render(std::string& out, const ConditionTree& tree, std::uint32_t index) {
-    const ExprNode& node = tree.nodes[index];
-    auto operands = [&](const char* separator) {
-        for (std::size_t i = 0; i < node.operands.size(); ++i) {
-            if (i > 0 && separator) out += separator;
-            if (i > 0 && !separator) out += std::string(" ") + op_text(node.ops[i - 1]) + " ";
-            render(out, tree, node.operands[i]);
-        }
-    };
+// One piece of the output still to write: a fixed text, or a node.
+struct Piece {
+    std::uint32_t node;
+    const char* text; // nullptr: the node
+};
+
+// Writes a leaf; false for a node with operands.
+bool render_leaf(std::string& out, const ExprNode& node) {
     switch (node.kind) {
-    case ExprKind::Integer: case ExprKind::Float: out += node.text; return;
-    case ExprKind::Variable: render_name(out, node.text, false); return;
-    case ExprKind::String: render_string(out, node.text); return;
-    case ExprKind::Boolean: out += node.boolean ? "true" : "false"; return;
-    case ExprKind::Null: out += "null"; return;
+    case ExprKind::Integer: case ExprKind::Float: out += node.text; return true;
+    case ExprKind::Variable: render_name(out, node.text, false); return true;
+    case ExprKind::String: render_string(out, node.text); return true;
+    case ExprKind::Boolean: out += node.boolean ? "true" : "false"; return true;
+    case ExprKind::Null: out += "null"; return true;
     case ExprKind::Property:
         render_name(out, node.text, false);
         out += '.';
         render_name(out, node.key, true);
-        return;
-    case ExprKind::List: out += '['; operands(", "); out += ']'; return;
-    case ExprKind::Call: out += function_name(node.function); out += '('; operands(", "); out += ')'; return;
-    case ExprKind::Parameter: out += '$'; out += node.text; return;
-    case ExprKind::Exists: out += "exists("; out += node.text; out += ')'; return;
-    case ExprKind::Aggregate:
-        out += function_name(node.function);
-        out += node.operands.empty() ? "(*" : node.boolean ? "(DISTINCT " : "(";
-        operands(", ");
-        out += ')';
-        return;
-    case ExprKind::Not: out += "(NOT "; render(out, tree, node.operands[0]); out += ')'; return;
-    case ExprKind::Negate: out += "(-"; render(out, tree, node.operands[0]); out += ')'; return;
-    case ExprKind::Or: out += '('; operands(" OR "); break;
-    case ExprKind::Xor: out += '('; operands(" XOR "); break;
-    case ExprKind::And: out += '('; operands(" AND "); break;
-    case ExprKind::Compare: case ExprKind::Arithmetic: out += '('; operands(nullptr); break;
-    case ExprKind::Predicate:
-        out += '(';
-        render(out, tree, node.operands[0]);
-        out += ' ';
-        out += op_text(node.ops[0]);
-        if (node.operands.size() > 1) {
-            out += ' ';
-            render(out, tree, node.operands[1]);
-        }
-        break;
+        return true;
+    case ExprKind::Parameter: out += '$'; out += node.text; return true;
+    case ExprKind::Exists: out += "exists("; out += node.text; out += ')'; return true;
+    case ExprKind::List: case ExprKind::Call: case ExprKind::Aggregate:
+        if (!node.operands.empty()) return false;
+        if (node.kind == ExprKind::List) out += "[]";
+        else out += std::string(function_name(node.function)) + (node.kind == ExprKind::Aggregate ? "(*)" : "()");
+        return true;
+    default: return false;
     }
-    out += ')';
+}
+
+// The pieces of a node with operands, in writing order.
+void expand(const ExprNode& node, std::vector<Piece>& pieces) {
+    const char* open = "(";
+    const char* separator = ", ";
+    const char* close = ")";
+    switch (node.kind) {
+    case ExprKind::List: open = "["; close = "]"; break;
+    case ExprKind::Call: open = nullptr; break;
+    case ExprKind::Aggregate: open = node.boolean ? "(DISTINCT " : "("; break;
+    case ExprKind::Not: open = "(NOT "; break;
+    case ExprKind::Negate: open = "(-"; break;
+    case ExprKind::Or: separator = " OR "; break;
+    case ExprKind::Xor: separator = " XOR "; break;
+    case ExprKind::And: separator = " AND "; break;
+    default: separator = nullptr; break; // comparisons, arithmetic, predicates: their operators
+    }
+    if (node.kind == ExprKind::Call || node.kind == ExprKind::Aggregate) {
+        pieces.push_back({0, function_name(node.function)});
+        if (open) pieces.push_back({0, open});
+        else pieces.push_back({0, "("});
+    } else {
+        pieces.push_back({0, open});
+    }
+    for (std::size_t i = 0; i < node.operands.size(); ++i) {
+        if (i > 0) {
+            if (separator) {
+                pieces.push_back({0, separator});
+            } else {
+                pieces.push_back({0, " "});
+                pieces.push_back({0, op_text(node.ops[node.kind == ExprKind::Predicate ? 0 : i - 1])});
+                pieces.push_back({0, " "});
+            }
+        }
+        pieces.push_back({node.operands[i], nullptr});
+    }
+    if (node.kind == ExprKind::Predicate && node.operands.size() == 1) {
+        pieces.push_back({0, " "});
+        pieces.push_back({0, op_text(node.ops[0])});
+    }
+    pieces.push_back({0, close});
 }
 
 } // namespace
 
 std::string render_condition(const ConditionTree& tree) {
     std::string out;
-    if (!tree.nodes.empty()) render(out, tree, tree.root);
+    if (tree.nodes.empty()) return out;
+    std::vector<Piece> work{{tree.root, nullptr}}; // what is left to write, the next piece last
+    std::vector<Piece> pieces;
+    while (!work.empty()) {
+        Piece piece = work.back();
+        work.pop_back();
+        if (piece.text) {
+            out += piece.text;
+            continue;
+        }
+        const ExprNode& node = tree.nodes[piece.node];
+        if (render_leaf(out, node)) continue;
+        pieces.clear();
+        expand(node, pieces);
+        work.insert(work.end(), pieces.rbegin(), pieces.rend());
+    }
     return out;
 }
 

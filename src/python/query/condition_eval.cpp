@@ -1,8 +1,9 @@
-// The evaluator of `where` conditions: the tree walk, logic and operators.
+// The evaluator of conditions and result expressions: the tree walk, logic
+// and operators.
 //
 // Every function returns false with the exception set when Python code
-// failed, and otherwise writes its result. Recursion follows the tree, whose
-// height the parser bounds, so deep conditions cannot exhaust the stack.
+// failed, and otherwise writes its result. The walk keeps its own stack of
+// frames, so a condition of any depth evaluates without deep recursion.
 // Operands are evaluated left to right; AND, OR and chained comparisons stop
 // at the first operand that decides the result, as Python's `and`, `or` and
 // chained comparisons do. Functions and the string predicates are in
@@ -264,39 +265,6 @@ bool ConditionEvaluator::exists(std::uint32_t index, Value& out) {
     return true;
 }
 
-bool ConditionEvaluator::eval(std::uint32_t index, Value& out) {
-    const ExprNode& expr = node(index);
-    switch (expr.kind) {
-    case ExprKind::Integer:
-    case ExprKind::Float:
-    case ExprKind::String: out.object = condition_.constants[index]; return true;
-    case ExprKind::Boolean: out = boolean(expr.boolean ? Truth::True : Truth::False); return true;
-    case ExprKind::Null: out = Value{}; return true;
-    case ExprKind::List: return list(expr, out);
-    case ExprKind::Variable: element(index, out); return true;
-    case ExprKind::Property: return property(index, out);
-    case ExprKind::Call: return call(expr, out);
-    case ExprKind::Not: {
-        Value operand;
-        Truth truth;
-        if (!eval(expr.operands[0], operand) || !truth_of(operand, "NOT", truth)) return false;
-        out = boolean(negation(truth));
-        return true;
-    }
-    case ExprKind::Negate: return negate(expr, out);
-    case ExprKind::Or:
-    case ExprKind::Xor:
-    case ExprKind::And: return logical(expr, out);
-    case ExprKind::Compare: return compare(expr, out);
-    case ExprKind::Arithmetic: return arithmetic(expr, out);
-    case ExprKind::Predicate: return predicate(expr, out);
-    case ExprKind::Parameter: out = Value{}; out.object = params_[index]; return true;
-    case ExprKind::Aggregate: out = aggregates_ ? (*aggregates_)[index] : Value{}; return true;
-    case ExprKind::Exists: return exists(index, out);
-    }
-    return true;
-}
-
 void ConditionEvaluator::element(std::uint32_t index, Value& out) const {
     out = Value{};
     const ResultList* list = lists_[index];
@@ -317,144 +285,208 @@ bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
     return true;
 }
 
-bool ConditionEvaluator::list(const ExprNode& expr, Value& out) {
-    Ref items = Ref::steal(PyList_New(static_cast<Py_ssize_t>(expr.operands.size())));
-    if (!items) return false;
-    for (std::size_t i = 0; i < expr.operands.size(); ++i) {
-        Value item;
-        if (!eval(expr.operands[i], item)) return false;
-        PyObject* object = to_python(item);
-        if (!object) return false;
-        PyList_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), object);
-    }
-    out = python_value(std::move(items));
-    return true;
-}
+// ---------------------------------------------------------------- the walk
 
-bool ConditionEvaluator::logical(const ExprNode& expr, Value& out) {
-    const char* name = expr.kind == ExprKind::And ? "AND" : expr.kind == ExprKind::Or ? "OR" : "XOR";
-    Truth result = expr.kind == ExprKind::And ? Truth::True : Truth::False;
-    for (std::uint32_t operand_index : expr.operands) {
-        Value operand;
-        Truth truth;
-        if (!eval(operand_index, operand) || !truth_of(operand, name, truth)) return false;
-        if (expr.kind == ExprKind::And) {
-            result = both(result, truth);
-            if (result == Truth::False) break;
-        } else if (expr.kind == ExprKind::Or) {
-            result = negation(both(negation(result), negation(truth)));
-            if (result == Truth::True) break;
-        } else if (truth == Truth::Null || result == Truth::Null) {
-            result = Truth::Null;
+// The tree is walked with an explicit stack of frames, one per node being
+// evaluated, so that no nesting is too deep for it. A frame is resumed each
+// time one of its operands has been evaluated (`step` counts them) and says
+// which operand comes next, or that its own value is ready.
+namespace {
+constexpr std::int64_t kDone = -1;
+constexpr std::int64_t kFail = -2;
+} // namespace
+
+bool ConditionEvaluator::eval(std::uint32_t index, Value& out) {
+    std::size_t base = frames_.size();
+    frames_.push_back(Frame{index, 0, {}, Truth::Null});
+    Value value; // the value of the node finished last
+    while (frames_.size() > base) {
+        std::int64_t next = resume(frames_.back(), value);
+        if (next == kFail) {
+            frames_.resize(base);
+            return false;
+        }
+        if (next == kDone) {
+            frames_.pop_back();
         } else {
-            result = truth == result ? Truth::False : Truth::True;
+            frames_.push_back(Frame{static_cast<std::uint32_t>(next), 0, {}, Truth::Null});
         }
     }
-    out = boolean(result);
+    out = std::move(value);
     return true;
 }
 
-// a < b <= c: every pair tested, the results joined by AND.
-bool ConditionEvaluator::compare(const ExprNode& expr, Value& out) {
-    Value left;
-    if (!eval(expr.operands[0], left)) return false;
-    Truth result = Truth::True;
-    for (std::size_t i = 0; i < expr.ops.size(); ++i) {
-        Value right;
+bool ConditionEvaluator::leaf(const ExprNode& expr, std::uint32_t index, Value& out) {
+    out = Value{};
+    switch (expr.kind) {
+    case ExprKind::Integer:
+    case ExprKind::Float:
+    case ExprKind::String: out.object = condition_.constants[index]; return true;
+    case ExprKind::Boolean: out = boolean(expr.boolean ? Truth::True : Truth::False); return true;
+    case ExprKind::Variable: element(index, out); return true;
+    case ExprKind::Property: return property(index, out);
+    case ExprKind::Parameter: out.object = params_[index]; return true;
+    case ExprKind::Aggregate: if (aggregates_) out = (*aggregates_)[index]; return true;
+    case ExprKind::Exists: return exists(index, out);
+    default: return true; // null
+    }
+}
+
+// `value` holds the value of the operand evaluated last (none at step 0);
+// on kDone it holds the node's own value.
+std::int64_t ConditionEvaluator::resume(Frame& frame, Value& value) {
+    const ExprNode& expr = node(frame.node);
+    const std::size_t step = frame.step++;
+    const std::size_t n = expr.operands.size();
+    auto operand = [&](std::size_t i) { return static_cast<std::int64_t>(expr.operands[i]); };
+    auto finish = [&](Truth truth) {
+        value = boolean(truth);
+        return kDone;
+    };
+    switch (expr.kind) {
+    case ExprKind::List: {
+        if (step == 0) {
+            frame.left.object = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+            if (!frame.left.object) return kFail;
+        } else {
+            PyObject* item = to_python(value);
+            if (!item) return kFail;
+            PyList_SET_ITEM(frame.left.object.get(), static_cast<Py_ssize_t>(step - 1), item);
+        }
+        if (step < n) return operand(step);
+        value = std::move(frame.left);
+        return kDone;
+    }
+    case ExprKind::Call:
+        if (expr.function == core::Function::Coalesce) {
+            if (step > 0 && !value.is_null()) return kDone;
+            if (step < n) return operand(step);
+            value = Value{};
+            return kDone;
+        }
+        if (step == 0) return operand(0);
+        {
+            Value argument = std::move(value);
+            return apply_function(expr, argument, value) ? kDone : kFail;
+        }
+    case ExprKind::Not: {
+        if (step == 0) return operand(0);
         Truth truth;
-        if (!eval(expr.operands[i + 1], right) || !compared(left, expr.ops[i], right, truth)) return false;
-        result = both(result, truth);
-        if (result == Truth::False) break;
-        left = std::move(right);
+        if (!truth_of(value, "NOT", truth)) return kFail;
+        return finish(negation(truth));
     }
-    out = boolean(result);
-    return true;
-}
-
-bool ConditionEvaluator::arithmetic(const ExprNode& expr, Value& out) {
-    Value total;
-    if (!eval(expr.operands[0], total)) return false;
-    for (std::size_t i = 0; i < expr.ops.size() && !total.is_null(); ++i) {
-        Value right;
-        if (!eval(expr.operands[i + 1], right)) return false;
-        if (right.is_null()) {
-            total = Value{};
-            break;
+    case ExprKind::Negate: {
+        if (step == 0) return operand(0);
+        if (value.is_null()) return kDone;
+        Ref object = Ref::steal(to_python(value));
+        Ref result = Ref::steal(object ? PyNumber_Negative(object.get()) : nullptr);
+        if (!result) return kFail;
+        value = python_value(std::move(result));
+        return kDone;
+    }
+    case ExprKind::Or:
+    case ExprKind::Xor:
+    case ExprKind::And: {
+        bool is_and = expr.kind == ExprKind::And, is_or = expr.kind == ExprKind::Or;
+        if (step == 0) {
+            frame.truth = is_and ? Truth::True : Truth::False;
+            return operand(0);
         }
-        Ref a = Ref::steal(to_python(total)), b = Ref::steal(to_python(right));
-        if (!a || !b) return false;
-        Ref result = Ref::steal(arithmetic_op(expr.ops[i], a.get(), b.get()));
-        if (!result) return false;
-        total = python_value(std::move(result));
+        Truth truth;
+        if (!truth_of(value, is_and ? "AND" : is_or ? "OR" : "XOR", truth)) return kFail;
+        if (is_and) {
+            frame.truth = both(frame.truth, truth);
+            if (frame.truth == Truth::False) return finish(frame.truth);
+        } else if (is_or) {
+            frame.truth = negation(both(negation(frame.truth), negation(truth)));
+            if (frame.truth == Truth::True) return finish(frame.truth);
+        } else if (truth == Truth::Null || frame.truth == Truth::Null) {
+            frame.truth = Truth::Null;
+        } else {
+            frame.truth = truth == frame.truth ? Truth::False : Truth::True;
+        }
+        return step < n ? operand(step) : finish(frame.truth);
     }
-    out = std::move(total);
-    return true;
+    case ExprKind::Compare: { // a < b <= c: every pair tested, the results joined by AND
+        if (step == 0) return operand(0);
+        if (step == 1) {
+            frame.left = std::move(value);
+            frame.truth = Truth::True;
+            return operand(1);
+        }
+        Truth truth;
+        if (!compared(frame.left, expr.ops[step - 2], value, truth)) return kFail;
+        frame.truth = both(frame.truth, truth);
+        if (frame.truth == Truth::False || step == n) return finish(frame.truth);
+        frame.left = std::move(value);
+        return operand(step);
+    }
+    case ExprKind::Arithmetic: { // left to right; null as soon as an operand is
+        if (step == 0) return operand(0);
+        if (step == 1) {
+            frame.left = std::move(value);
+        } else if (value.is_null()) {
+            frame.left = Value{};
+        } else {
+            Ref a = Ref::steal(to_python(frame.left)), b = Ref::steal(to_python(value));
+            if (!a || !b) return kFail;
+            Ref result = Ref::steal(arithmetic_op(expr.ops[step - 2], a.get(), b.get()));
+            if (!result) return kFail;
+            frame.left = python_value(std::move(result));
+        }
+        if (frame.left.is_null() || step == n) {
+            value = std::move(frame.left);
+            return kDone;
+        }
+        return operand(step);
+    }
+    case ExprKind::Predicate: return predicate_step(frame, step, value);
+    default: return leaf(expr, frame.node, value) ? kDone : kFail;
+    }
 }
 
-bool ConditionEvaluator::negate(const ExprNode& expr, Value& out) {
-    Value operand;
-    if (!eval(expr.operands[0], operand)) return false;
-    if (operand.is_null()) {
-        out = Value{};
-        return true;
-    }
-    Ref object = Ref::steal(to_python(operand));
-    Ref result = Ref::steal(object ? PyNumber_Negative(object.get()) : nullptr);
-    if (!result) return false;
-    out = python_value(std::move(result));
-    return true;
-}
-
-bool ConditionEvaluator::predicate(const ExprNode& expr, Value& out) {
+std::int64_t ConditionEvaluator::predicate_step(Frame& frame, std::size_t step, Value& value) {
+    const ExprNode& expr = node(frame.node);
     Op op = expr.ops[0];
+    if (step == 0) return expr.operands[0];
     Truth truth = Truth::Null;
-    if (op == Op::In) {
-        if (!membership(expr, truth)) return false;
+    if (op == Op::IsNull || op == Op::IsNotNull) {
+        truth = (value.is_null() == (op == Op::IsNull)) ? Truth::True : Truth::False;
+    } else if (op != Op::In) {
+        if (step == 1) {
+            frame.left = std::move(value);
+            return expr.operands[1];
+        }
+        if (!text_test(op, frame.left, value, truth)) return kFail;
     } else {
-        Value left;
-        if (!eval(expr.operands[0], left)) return false;
-        if (op == Op::IsNull || op == Op::IsNotNull) {
-            truth = (left.is_null() == (op == Op::IsNull)) ? Truth::True : Truth::False;
+        // x IN list: true when some item equals x; otherwise null when x or
+        // some item is null (and the list is not empty), else false. A list
+        // written in place is tested item by item, stopping at a match.
+        const ExprNode& right = node(expr.operands[1]);
+        bool written = right.kind == ExprKind::List;
+        if (step == 1) {
+            frame.left = std::move(value);
+            frame.truth = Truth::False;
+            if (!written) return expr.operands[1];
+            if (right.operands.empty()) return value = boolean(Truth::False), kDone;
+            return right.operands[0];
+        }
+        if (!written) {
+            if (value.element) {
+                PyErr_Format(PyExc_TypeError, "IN expects a list, got %.200s", type_name(value));
+                return kFail;
+            }
+            if (!value.is_null() && !member_of_sequence(frame.left, value.object.get(), truth)) return kFail;
         } else {
-            Value right;
-            if (!eval(expr.operands[1], right) || !text_test(op, left, right, truth)) return false;
+            Truth item;
+            if (!values_equal(frame.left, value, item)) return kFail;
+            if (item == Truth::Null) frame.truth = Truth::Null;
+            if (item != Truth::True && step - 1 < right.operands.size()) return right.operands[step - 1];
+            truth = item == Truth::True ? Truth::True : frame.truth;
         }
     }
-    out = boolean(truth);
-    return true;
-}
-
-// x IN list: true when some item equals x; otherwise null when x or some
-// item is null (and the list is not empty), else false.
-bool ConditionEvaluator::membership(const ExprNode& expr, Truth& out) {
-    Value left;
-    if (!eval(expr.operands[0], left)) return false;
-    const ExprNode& right_expr = node(expr.operands[1]);
-    if (right_expr.kind == ExprKind::List) return member_of_list(left, right_expr, out);
-    Value right;
-    if (!eval(expr.operands[1], right)) return false;
-    out = Truth::Null;
-    if (right.is_null()) return true;
-    if (right.element) {
-        PyErr_Format(PyExc_TypeError, "IN expects a list, got %.200s", type_name(right));
-        return false;
-    }
-    return member_of_sequence(left, right.object.get(), out);
-}
-
-bool ConditionEvaluator::member_of_list(const Value& left, const ExprNode& list, Truth& out) {
-    out = Truth::False;
-    for (std::uint32_t item_index : list.operands) {
-        Value item;
-        Truth truth;
-        if (!eval(item_index, item) || !values_equal(left, item, truth)) return false;
-        if (truth == Truth::True) {
-            out = Truth::True;
-            return true;
-        }
-        if (truth == Truth::Null) out = Truth::Null;
-    }
-    return true;
+    value = boolean(truth);
+    return kDone;
 }
 
 // Lists and tuples are searched item by item as a list literal is; any

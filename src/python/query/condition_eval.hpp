@@ -115,21 +115,25 @@ public:
     void set_aggregates(const std::vector<Value>* values) { aggregates_ = values; }
 
 private:
+    // One node being evaluated: which operand it waits for, and what it has
+    // gathered (the left operand, a running total, a list, a truth value).
+    struct Frame {
+        std::uint32_t node;
+        std::uint32_t step;
+        Value left;
+        Truth truth;
+    };
+
     const core::ExprNode& node(std::uint32_t index) const { return condition_.tree.nodes[index]; }
     bool eval(std::uint32_t index, Value& out);
+    std::int64_t resume(Frame& frame, Value& value);
+    std::int64_t predicate_step(Frame& frame, std::size_t step, Value& value);
+    bool leaf(const core::ExprNode& expr, std::uint32_t index, Value& out);
     void element(std::uint32_t index, Value& out) const;
     bool property(std::uint32_t index, Value& out) const;
-    bool list(const core::ExprNode& list, Value& out);
-    bool logical(const core::ExprNode& expr, Value& out);
-    bool compare(const core::ExprNode& expr, Value& out);
-    bool arithmetic(const core::ExprNode& expr, Value& out);
-    bool negate(const core::ExprNode& expr, Value& out);
-    bool predicate(const core::ExprNode& expr, Value& out);
-    bool membership(const core::ExprNode& expr, Truth& out);
-    bool member_of_list(const Value& left, const core::ExprNode& list, Truth& out);
     bool member_of_sequence(const Value& left, PyObject* sequence, Truth& out);
     bool text_test(core::Op op, const Value& text, const Value& other, Truth& out);
-    bool call(const core::ExprNode& expr, Value& out);
+    bool apply_function(const core::ExprNode& expr, const Value& argument, Value& out);
     bool graph_function(core::Function function, const Value& argument, Value& out);
     bool exists(std::uint32_t index, Value& out);
 
@@ -140,6 +144,7 @@ private:
     std::vector<Ref> params_;              // per node: a parameter's value (empty: null)
     std::vector<std::pair<std::uint32_t, std::unique_ptr<ExistsProbe>>> probes_;
     const std::vector<Value>* aggregates_ = nullptr;
+    std::vector<Frame> frames_; // the walk's stack, kept between rows
     std::size_t row_ = 0;
 };
 

@@ -49,17 +49,9 @@ bool set_object(PyObject* result, Value& out) {
 
 } // namespace
 
-bool ConditionEvaluator::call(const ExprNode& expr, Value& out) {
+// A function of one argument (coalesce is evaluated by the walk itself).
+bool ConditionEvaluator::apply_function(const ExprNode& expr, const Value& argument, Value& out) {
     out = Value{};
-    if (expr.function == Function::Coalesce) {
-        for (std::uint32_t argument : expr.operands) {
-            if (!eval(argument, out)) return false;
-            if (!out.is_null()) return true;
-        }
-        return true;
-    }
-    Value argument;
-    if (!eval(expr.operands[0], argument)) return false;
     if (argument.is_null()) return true;
     bool is_list = !argument.element && (PyList_Check(argument.object.get()) || PyTuple_Check(argument.object.get()));
     switch (expr.function) {
