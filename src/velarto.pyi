@@ -247,6 +247,9 @@ class PathPattern:
     `(a:Person)-[r:knows]->(b:Person)`: node patterns and edge patterns in
     order. The text after a colon is a schema text (`:Person` becomes
     `$Person$`); edge labels are matched against the type of the edge's term.
+    A `{key: literal, ...}` map after the name and type requires those
+    property values; a range after an edge's variable or type (`*`, `*n`,
+    `*m..n`, `*..n`, `*m..`, `*0..n`) makes the edge a chain of hops.
     Malformed strings raise ValueError ("Invalid pattern '...': ...")."""
     def __new__(cls, pattern: str | None = None) -> PathPattern:
         """Parses `pattern`, or makes an empty path when it is None."""
@@ -286,6 +289,20 @@ class Query:
     all combinations). Matching: `(a)-[r]->(b)` takes edges from start to end,
     `(a)<-[r]-(b)` the other way, `(a)-[r]-(b)` both; longer paths match chains
     of edges joined at shared nodes, no edge twice, depth-first in dict order.
+    Labels are types: `[r:knows]` matches edges whose term's type is `knows`;
+    select by term name with `where("name(r) = 'knows'")`. A `{key: value}` map
+    filters by properties. A ranged edge (`[r*1..3]`, `[r:KNOWS*]`, `[*0..2]`)
+    matches chains of hops, each obeying its direction, type and map, and binds
+    `r` to the list of the chain's edges in path order (`[]` for zero hops;
+    `size(r)` is its length); each chain comes before its extensions.
+
+    Writing from patterns: `create("(a:Dog {name: 'Rex'})-[likes:Pet]->(c:Cat)")`
+    creates nodes whose type is names joined by `->` and edges named by their
+    variable (term `Term("likes", Variable("Pet"))`), and reuses a bare `(x)`
+    bound earlier; `merge` with a pattern finds each part, creating what is
+    missing. Other parts are refused with ValueError when the method is called;
+    a reused variable never bound raises NameError when the query runs.
+
     `where` conditions are a subset of openCypher expressions with
     three-valued logic; `order_by` calls in a row form one stable multi-key
     sort (nulls last ascending); `skip`/`limit` apply at their place in the
@@ -361,8 +378,9 @@ class Query:
     def create(self, pattern: str, *, node: str | None = None, edge: str | None = None,
                type: _Type | None = ..., term: Term | None = None, start: object = None,
                end: object = None, properties: dict[str, Any] | None = None) -> Query:
-        """Path form: creates what a pattern string describes when the query
-        runs. Changes this query and returns a copy."""
+        """Path form: when the query runs, creates the pattern's concrete nodes
+        and edges, reusing bare variables bound earlier. Changes this query and
+        returns a copy."""
     @overload
     def create(self, pattern: None = None, *, node: str, type: _Type | None = ...,
                properties: dict[str, Any] | None = None, edge: str | None = None, term: Term | None = None,
@@ -409,8 +427,9 @@ class Query:
               type: _Type | None = ..., type_schema: object = None, term: Term | None = None,
               term_type_schema: object = None, start: object = None, end: object = None,
               properties: dict[str, Any] | None = None) -> Query:
-        """Neither `node` nor `edge`: the path form, when a pattern is given;
-        otherwise queues nothing. Changes this query and returns a copy."""
+        """Neither `node` nor `edge`: the path form, when a pattern is given
+        (each part found, or created when missing); otherwise queues nothing.
+        Changes this query and returns a copy."""
     def with_(self, *variables: str) -> Query:
         """Keeps only the named variables in the binding table (none named:
         keeps all). Changes this query and returns a copy."""

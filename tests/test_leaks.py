@@ -143,6 +143,13 @@ RENAMED_T = Term("t", A)
 REPROPS_N = Node(A)
 REPROPS_E = Edge(F, N, N)
 COUNTER = itertools.count()
+RING = Graph()  # a small ring with a chord and a self-loop: many trails
+_RING_NODES = [Node(Variable(f"R{i}")) for i in range(4)]
+for _i, (_s, _e) in enumerate([(0, 1), (1, 2), (2, 3), (3, 0), (0, 2), (1, 1)]):
+    _edge = Edge(Term(f"r{_i}", A), _RING_NODES[_s], _RING_NODES[_e])
+    RING.edges[_edge.uid()] = _edge
+for _node in _RING_NODES:
+    RING.nodes[_node.uid()] = _node
 
 HOT_PATHS = [
     # construction
@@ -261,6 +268,16 @@ HOT_PATHS = [
     ("Edge(bad start)", fails(TypeError, lambda: Edge(F, A, M))),
     ("Edge(bad end)", fails(TypeError, lambda: Edge(F, N, "m"))),
     ("Edge(duplicate)", fails(TypeError, lambda: Edge(F, N, M, term=F))),
+    # pattern strings: maps, ranges, writes from patterns
+    ("PathPattern with a map", lambda: PathPattern("(n:A {k: 1, s: 'x', l: [1, [2.5, null]]})")),
+    ("malformed map", fails(ValueError, lambda: PathPattern("(n {k: [1, 'x',]})"))),
+    ("match with a map", lambda: G.query().match("(n {k: 1})-[e {k: 1}]->(m)").return_("n", "e", "m")),
+    ("variable-length match", lambda: RING.query().match("(a)-[r*0..]-(b)").return_("a", "r", "b")),
+    ("variable-length size()", lambda: RING.query().match("(a)-[r*]->(b)").where("size(r) > 2").return_count()),
+    ("create path", lambda: Graph().query().create("(a:A {k: 1})-[f:A -> B]->(b:B)").return_("a", "f")),
+    ("merge path", lambda: G.query().merge("(a:A {k: 1})-[f:A -> B]->(b:A -> B)").return_count()),
+    ("create path refused", fails(ValueError, lambda: Graph().query().create("(a:*)"))),
+    ("create path unbound", fails(NameError, lambda: Graph().query().create("(x)-[f:T]->(y:B)").execute())),
     ("Graph(argument)", fails(TypeError, lambda: Graph(1))),
     ("Graph(keyword)", fails(TypeError, lambda: Graph(nodes={}))),
     # pickling and copying
@@ -269,6 +286,8 @@ HOT_PATHS = [
     ("pickle patterns", lambda: pickle.loads(pickle.dumps(
         (PathPattern("(a:A)-[r]->(b)"), NodePattern("n", A, "A", {"k": 1}), EdgePattern("e", F), TypeSchema("A"))))),
     ("deepcopy Edge", lambda: copy.deepcopy(E)),
+    ("pickle ranged pattern", lambda: pickle.loads(pickle.dumps(PathPattern("(a)-[r:T*1..3 {w: 2}]->(b)")))),
+    ("_reconstruct malformed range", fails(ValueError, lambda: velarto._reconstruct("ranged", E, (2, 1)))),
     ("_reconstruct malformed", fails(ValueError, lambda: velarto._reconstruct("type", ["A"], b"\1" * 16))),
 ]
 if importlib.util.find_spec("networkx") is not None:

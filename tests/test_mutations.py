@@ -78,13 +78,6 @@ def abc_graph():
     return g
 
 
-@pytest.mark.parametrize("pattern", ["(n:A)", "(a:A)-[e:f]->(b:B)", "(a)(b)", "(:A)"])
-def test_create_from_a_pattern_string_changes_nothing(pattern):
-    g = Graph()
-    q = g.query().create(pattern)
-    assert q.return_count() == 0 and len(g.nodes) == 0 and len(g.edges) == 0
-
-
 def test_repeated_runs_store_a_fresh_node():
     g = Graph()
     q = g.query().create(node="n", type=A, properties={"k": 1})
@@ -229,10 +222,12 @@ def test_merge_without_type_finding_nothing_changes_nothing(ab):
     assert node_types(g) == ["A", "B"] and stored(g, A) is nodes["A"]
 
 
-def test_merge_without_variable(ab):
+def test_merge_without_node_takes_the_path_form(ab):
     g, nodes = ab
-    q = g.query().merge("(x)", node=None, type=C)   # no node: nothing queued
-    assert q.return_count() == 0 and node_types(g) == ["A", "B"]
+    q = g.query().merge("(x)", node=None, type=C)   # no node: the path form reuses x, unbound here
+    with pytest.raises(NameError, match="^Variable 'x' not found$"):
+        q.execute()
+    assert node_types(g) == ["A", "B"]
 
 
 def test_merge_runs_repeatedly():

@@ -58,12 +58,13 @@ def _decode(line: str, raw: bool):
     if kind == "P":
         n_nodes, n_edges = int(fields[1]), int(fields[2])
         rest = fields[3:]
-        nodes = tuple((_text(rest[2 * i], raw), _text(rest[2 * i + 1], raw)) for i in range(n_nodes))
-        rest = rest[2 * n_nodes:]
+        nodes = tuple(tuple(_text(f, raw) for f in rest[3 * i:3 * i + 3]) for i in range(n_nodes))
+        rest = rest[3 * n_nodes:]
         edges = tuple(
-            (_text(rest[3 * i], raw), _text(rest[3 * i + 1], raw), rest[3 * i + 2]) for i in range(n_edges)
+            (_text(rest[5 * i], raw), _text(rest[5 * i + 1], raw), rest[5 * i + 2], _text(rest[5 * i + 3], raw),
+             _text(rest[5 * i + 4], raw)) for i in range(n_edges)
         )
-        assert len(rest) == 3 * n_edges
+        assert len(rest) == 5 * n_edges
         return ("P", nodes, edges)
     if kind == "T":
         count = int(fields[1])
@@ -101,10 +102,20 @@ def ref_tokens(text: str) -> tuple[str, list[tuple[str, str]]]:
     if not t:
         raise Failure("", "Pattern cannot be empty")
     p = b = 0
+    maps, quote, escaped = 0, "", False
     node: list[str] = []
     edge: list[str] = []
     tokens: list[tuple[str, str]] = []
     for c in t:
+        if quote:  # a text inside a property map: its characters are its own
+            (node if p > 0 else edge).append(c)
+            if escaped:
+                escaped = False
+            elif c == "\\":
+                escaped = True
+            elif c == quote:
+                quote = ""
+            continue
         if c in " \t\n\r":
             if p > 0:
                 node.append(c)
@@ -116,7 +127,7 @@ def ref_tokens(text: str) -> tuple[str, list[tuple[str, str]]]:
                     pending = ws_trim("".join(edge))
                     if pending:
                         tokens.append(("D", pending))
-                edge, node, p = [], [], 1
+                edge, node, p, maps = [], [], 1, 0
                 node.append(c)
             else:
                 p += 1
@@ -126,7 +137,7 @@ def ref_tokens(text: str) -> tuple[str, list[tuple[str, str]]]:
             p -= 1
             if p == 0 and b == 0:
                 tokens.append(("N", "".join(node)))
-                node = []
+                node, maps = [], 0
         elif c in "-<>":
             (node if p != 0 else edge).append(c)
         elif c in "[]":
@@ -142,6 +153,14 @@ def ref_tokens(text: str) -> tuple[str, list[tuple[str, str]]]:
                 edge.append(c)
             else:
                 raise Failure(t, f"Unexpected character '{c}' outside of node or edge pattern")
+            if c == "{":
+                maps += 1
+            elif c == "}" and maps > 0:
+                maps -= 1
+            elif c in "'\"" and maps > 0:
+                quote = c
+    if quote:
+        raise Failure(ws_trim("".join(node if p > 0 else edge)), "Unterminated text in property map")
     if p != 0:
         raise Failure(t, "Unmatched parentheses in pattern")
     if b != 0:
@@ -151,33 +170,286 @@ def ref_tokens(text: str) -> tuple[str, list[tuple[str, str]]]:
     return t, tokens
 
 
-def ref_name_and_schema(x: str) -> tuple[str | None, str | None]:
+MAP = "<a property map error>"  # map errors are compared as a family; the examples fix their wording
+DIGITS = "0123456789"
+
+
+def family(answer):
+    """A map error's wording is fixed by the examples; elsewhere only its token is compared."""
+    if answer[0] == "E" and "property map" in answer[2].lower():
+        return ("E", answer[1], MAP)
+    return answer
+
+
+def is_word_char(c: str, start: bool) -> bool:
+    return c == "_" or ("a" <= c.lower() <= "z" and c.isascii()) or (not start and c in DIGITS) or (
+        ord(c) >= 0x80 and c not in WHITE_SPACE)
+
+
+class MapText:
+    """An independent reading of `{key: literal, ...}`: the canonical text or Failure."""
+
+    ESCAPES = {"\\": "\\", "'": "'", '"': '"', "b": "\b", "f": "\f", "n": "\n", "r": "\r", "t": "\t"}
+
+    def __init__(self, text: str, token: str):
+        self.text, self.pos, self.token = text, 0, token
+
+    def fail(self):
+        raise Failure(self.token, MAP)
+
+    def peek(self) -> str:
+        return self.text[self.pos] if self.pos < len(self.text) else ""
+
+    def blanks(self):
+        while self.peek() and self.peek() in WHITE_SPACE:
+            self.pos += 1
+
+    def word(self) -> str:
+        begin = self.pos
+        while self.peek() and is_word_char(self.peek(), self.pos == begin):
+            self.pos += 1
+        return self.text[begin:self.pos]
+
+    def string(self) -> str:
+        quote, out = self.peek(), []
+        self.pos += 1
+        while True:
+            c = self.peek()
+            if not c:
+                self.fail()
+            self.pos += 1
+            if c == quote:
+                return "".join(out)
+            if c != "\\":
+                out.append(c)
+                continue
+            e = self.peek()
+            self.pos += 1
+            if e in self.ESCAPES:
+                out.append(self.ESCAPES[e])
+            elif e in ("u", "U"):
+                count = 4 if e == "u" else 8
+                digits = self.text[self.pos:self.pos + count]
+                if len(digits) != count or any(d not in "0123456789abcdefABCDEF" for d in digits):
+                    self.fail()
+                code = int(digits, 16)
+                if code > 0x10FFFF or 0xD800 <= code <= 0xDFFF:
+                    self.fail()
+                out.append(chr(code))
+                self.pos += count
+            else:
+                self.fail()
+
+    def key(self) -> str:
+        self.blanks()
+        c = self.peek()
+        if c in ("'", '"'):
+            return self.string()
+        if c == "`":
+            end = self.pos + 1
+            name = []
+            while True:
+                if end >= len(self.text):
+                    self.fail()
+                if self.text[end] == "`":
+                    if self.text[end + 1:end + 2] != "`":
+                        break
+                    end += 1
+                name.append(self.text[end])
+                end += 1
+            self.pos = end + 1
+            return "".join(name)
+        if c and is_word_char(c, True):
+            return self.word()
+        self.fail()
+
+    def number(self) -> str:
+        begin = self.pos
+        while self.peek() and self.peek() in DIGITS:
+            self.pos += 1
+        if self.peek() == "." and self.text[self.pos + 1:self.pos + 2] in tuple(DIGITS):
+            self.pos += 1
+            while self.peek() and self.peek() in DIGITS:
+                self.pos += 1
+        if self.peek() in ("e", "E"):
+            sign = 1 if self.text[self.pos + 1:self.pos + 2] in ("+", "-") else 0
+            if self.text[self.pos + 1 + sign:self.pos + 2 + sign] in tuple(DIGITS):
+                self.pos += 1 + sign
+                while self.peek() and self.peek() in DIGITS:
+                    self.pos += 1
+        return self.text[begin:self.pos]
+
+    def starts_number(self) -> bool:
+        c = self.peek()
+        return bool(c) and (c in DIGITS or (c == "." and self.text[self.pos + 1:self.pos + 2] in tuple(DIGITS)))
+
+    def value(self, depth: int = 0) -> str:
+        self.blanks()
+        c = self.peek()
+        if c == "-":
+            self.pos += 1
+            self.blanks()
+            if not self.starts_number():
+                self.fail()
+            return "-" + self.number()
+        if self.starts_number():
+            return self.number()
+        if c in ("'", '"'):
+            return "'" + self.string().replace("\\", "\\\\").replace("'", "\\'") + "'"
+        if c == "[":
+            if depth >= 100:
+                self.fail()
+            self.pos += 1
+            self.blanks()
+            items = []
+            if self.peek() == "]":
+                self.pos += 1
+                return "[]"
+            while True:
+                items.append(self.value(depth + 1))
+                self.blanks()
+                if self.peek() == "]":
+                    self.pos += 1
+                    return "[" + ", ".join(items) + "]"
+                if self.peek() != ",":
+                    self.fail()
+                self.pos += 1
+        if c and is_word_char(c, True):
+            word = self.word().lower()
+            if word in ("true", "false", "null"):
+                return word
+        self.fail()
+
+    def read(self) -> str | None:
+        self.blanks()
+        self.pos += 1  # the '{'
+        self.blanks()
+        entries: dict[str, str] = {}
+        if self.peek() == "}":
+            self.pos += 1
+        else:
+            while True:
+                key = self.key()
+                if key in entries:
+                    self.fail()
+                self.blanks()
+                if self.peek() != ":":
+                    self.fail()
+                self.pos += 1
+                entries[key] = self.value()
+                self.blanks()
+                if self.peek() == "}":
+                    self.pos += 1
+                    break
+                if self.peek() != ",":
+                    self.fail()
+                self.pos += 1
+                self.blanks()
+                if self.peek() == "}":
+                    self.fail()
+        self.blanks()
+        if self.pos != len(self.text):
+            self.fail()
+        return "{" + ", ".join(f"{k}: {v}" for k, v in entries.items()) + "}" if entries else None
+
+
+def ref_range(after: str, token: str) -> str:
+    text = ws_trim(after)
+
+    def bound(digits: str) -> int:
+        if not digits or any(c not in DIGITS for c in digits) or int(digits) > 0xFFFFFFFF:
+            raise Failure(token, f"Invalid range '*{text}'")
+        return int(digits)
+
+    if ".." not in text:
+        if not text:
+            return "1.."
+        n = bound(text)
+        return f"{n}..{n}"
+    low, high = (ws_trim(part) for part in text.split("..", 1))
+    low_n = bound(low) if low else 1
+    if not high:
+        return f"{low_n}.."
+    high_n = bound(high)
+    if low_n > high_n:
+        raise Failure(token, f"Range '*{text}' has a minimum above its maximum")
+    return f"{low_n}..{high_n}"
+
+
+def in_type_position(before: str) -> bool:
+    before = ws_trim(before)
+    return before in ("", "$") or before[-1] in ":>("
+
+
+def ref_element(x: str, token: str, edge: bool):
+    """(variable, schema, map) of a node, or (variable, schema, map, range) of an edge."""
+    map_text = ""
     if "{" in x:
+        map_text = x[x.index("{"):]
         x = ws_trim(x[: x.index("{")])
-    if ":" in x:
-        before, after = x.split(":", 1)
-        variable = ws_trim(before) or None
-        schema = ws_trim(after)
-        if not schema:
-            return variable, None
-        return variable, schema if "$" in schema else f"${schema}$"
-    return x or None, None
+    colon = x.find(":")
+    before = x if colon < 0 else ws_trim(x[:colon])
+    hops = None
+    if edge and "*" in before:
+        if colon >= 0:
+            raise Failure(token, "A range must come after the type, not before it")
+        hops = ref_range(before[before.index("*") + 1:], token)
+        before = ws_trim(before[: before.index("*")])
+    schema = None
+    if colon >= 0:
+        text = ws_trim(x[colon + 1:])
+        star = text.rfind("*") if edge else -1
+        if star >= 0 and all(c in DIGITS + "." or c in WHITE_SPACE for c in text[star + 1:]) \
+                and not in_type_position(text[:star]):
+            hops = ref_range(text[star + 1:], token)
+            text = ws_trim(text[:star])
+        if text:
+            schema = text if "$" in text else f"${text}$"
+    props = MapText(map_text, token).read() if map_text else None
+    return (before or None, schema, props, hops) if edge else (before or None, schema, props)
 
 
-def ref_node(token: str) -> tuple[str | None, str | None]:
+def ref_node(token: str):
     s = ws_trim(token)
     if not s.startswith("(") or not s.endswith(")"):
         raise Failure(s, "Node pattern must be enclosed in parentheses")
-    return ref_name_and_schema(ws_trim(s[1:-1]))
+    return ref_element(ws_trim(s[1:-1]), s, edge=False)
 
 
-def ref_edge(token: str) -> tuple[str | None, str | None, str]:
+def direction_marks(s: str) -> tuple[bool, bool]:
+    """Whether the edge text has a '-' and a '->', property maps' text not counted."""
+    has_dash, maps, quote, i = False, 0, "", 0
+    while i < len(s):
+        c = s[i]
+        if quote:
+            if c == "\\":
+                i += 1
+            elif c == quote:
+                quote = ""
+        else:
+            if c == "{":
+                maps += 1
+            if maps > 0:
+                if c == "}":
+                    maps -= 1
+                elif c in "'\"":
+                    quote = c
+            elif c == "-":
+                has_dash = True
+                if s[i + 1:i + 2] == ">":
+                    return True, True
+        i += 1
+    return has_dash, False
+
+
+def ref_edge(token: str):
     s = ws_trim(token)
-    if s.startswith("<") and "->" in s:
+    has_dash, has_arrow = direction_marks(s)
+    if s.startswith("<") and has_arrow:
         raise Failure(s, "Cannot have both <- and -> in same edge")
-    if s.startswith("<") and "-" in s:
+    if s.startswith("<") and has_dash:
         direction = "backward"
-    elif "->" in s or s.endswith(">"):
+    elif has_arrow or s.endswith(">"):
         direction = "forward"
     else:
         direction = "any"
@@ -189,7 +461,8 @@ def ref_edge(token: str) -> tuple[str | None, str | None, str]:
         raise Failure(s, "Edge pattern must contain closing bracket")
     if open_ >= close:
         raise Failure(s, "Brackets are mismatched")
-    return (*ref_name_and_schema(ws_trim(s[open_ + 1:close])), direction)
+    variable, schema, props, hops = ref_element(ws_trim(s[open_ + 1:close]), s, edge=True)
+    return (variable, schema, direction, props, hops)
 
 
 def ref_parse(text: str):
@@ -207,14 +480,14 @@ def ref_parse(text: str):
             raise Failure(t, "Invalid pattern: too many edges for the number of nodes")
         return ("P", tuple(nodes), tuple(edges))
     except Failure as failure:
-        return failure.answer
+        return family(failure.answer)
 
 
 def ref_tokenize(text: str):
     try:
         return ("T", tuple(ref_tokens(text)[1]))
     except Failure as failure:
-        return failure.answer
+        return family(failure.answer)
 
 
 # ------------------------------------------------------- fixed examples
@@ -228,12 +501,12 @@ def E(pattern, reason):
     return ("E", pattern, reason)
 
 
-def N(variable=None, schema=None):
-    return (variable, schema)
+def N(variable=None, schema=None, props=None):
+    return (variable, schema, props)
 
 
-def D(variable=None, schema=None, direction="forward"):
-    return (variable, schema, direction)
+def D(variable=None, schema=None, direction="forward", props=None, hops=None):
+    return (variable, schema, direction, props, hops)
 
 
 TOO_MANY = "Invalid pattern: too many edges for the number of nodes"
@@ -256,10 +529,31 @@ EXAMPLES = [
      P([N("a", "$A$"), N("b", "$B$"), N("c", "$C$")], [D("r1"), D("r2", None, "backward")])),
     ("(n:A -> B)", P([N("n", "$A -> B$")])),
     ("(n:$(x:*)$)", P([N("n", "$(x:*)$")])),
-    ("(n:Person {age: 25})", P([N("n", "$Person$")])),
-    ("(n {age: 25})", P([N("n")])),
-    ("({a: 1})", P([N()])),
-    ("(a{:b})", P([N("a")])),
+    # property maps (read since the map Mend; before it they were dropped)
+    ("(n:Person {age: 25})", P([N("n", "$Person$", "{age: 25}")])),
+    ("(n {age: 25})", P([N("n", None, "{age: 25}")])),
+    ("({a: 1})", P([N(None, None, "{a: 1}")])),
+    ("(n {})", P([N("n")])),
+    ("( n:T{ name :'Ann' , age: -30,x:1.5e3 } )", P([N("n", "$T$", "{name: 'Ann', age: -30, x: 1.5e3}")])),
+    ("(n {'a b': \"it's\", `c`: 'q\\'x', d: [1, -2, [TRUE, null]], e: []})",
+     P([N("n", None, "{a b: 'it\\'s', c: 'q\\'x', d: [1, -2, [true, null]], e: []}")])),
+    ("(n {t: 'a)b(c]d'})", P([N("n", None, "{t: 'a)b(c]d'}")])),
+    ("(n {t: '\\u00e9\\n'})", P([N("n", None, "{t: '\u00e9\n'}")])),
+    ("(a{:b})", E("(a{:b})", "Expected a key in property map, found ':'")),
+    ("(p {name: })", E("(p {name: })", "Expected a literal value for key 'name' in property map, found '}'")),
+    ("(p {name: 1,})", E("(p {name: 1,})", "Trailing comma in property map")),
+    ("(p {a: 1, a: 2})", E("(p {a: 1, a: 2})", "Duplicate key 'a' in property map")),
+    ("(p {a 1})", E("(p {a 1})", "Expected ':' after key 'a' in property map, found '1'")),
+    ("(p {a: 1 b: 2})", E("(p {a: 1 b: 2})", "Expected ',' or '}' after the value of key 'a' in property map, found 'b'")),
+    ("(p {a: [1, ]})", E("(p {a: [1, ]})", "Expected a literal value for key 'a' in property map, found ']'")),
+    ("(p {a: [1 2]})", E("(p {a: [1 2]})", "Expected ',' or ']' in a list for key 'a' in property map, found '2'")),
+    ("(p {a: -x})", E("(p {a: -x})", "Expected a number after '-' for key 'a' in property map, found 'x'")),
+    ("(p {a: x})", E("(p {a: x})", "Expected a literal value for key 'a' in property map, found 'x'")),
+    ("(p {a: '\\q'})", E("(p {a: '\\q'})", "Invalid escape '\\q' in property map")),
+    ("(p {a: 1} x)", E("(p {a: 1} x)", "Unexpected 'x' after property map")),
+    ("(p {a: 1)", E("(p {a: 1)", "Property map is not closed")),
+    ("(p {a: 'x)", E("(p {a: 'x)", "Unterminated text in property map")),
+    ("(a)-[r {a: 'x]->(b)", E("-[r {a: 'x]->(b)", "Unterminated text in property map")),
     ("(a:b:c)", P([N("a", "$b:c$")])),
     ("( a : $x$ y )", P([N("a", "$x$ y")])),
     ("(a: )", P([N("a")])),
@@ -285,7 +579,34 @@ EXAMPLES = [
     ("(a)-[e]->[f]-(b)", P([N("a"), N("b")], [D("e]->[f")])),
     ("(a)-[e:(A)]->(b)", P([N("a"), N("b")], [D("e")])),
     ("(a)-[(x)]->(b)", P([N("a"), N("b")], [D()])),
-    ("(a)-[e {w: 1}]->(b)", P([N("a"), N("b")], [D("e")])),
+    ("(a)-[e {w: 1}]->(b)", P([N("a"), N("b")], [D("e", None, "forward", "{w: 1}")])),
+    ("(a)<-[e {w: '->'}]-(b)", P([N("a"), N("b")], [D("e", None, "backward", "{w: '->'}")])),
+    ("(a)-[e {w: '<-'}]-(b)", P([N("a"), N("b")], [D("e", None, "any", "{w: '<-'}")])),
+    # ranges
+    ("(a)-[r*]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "1..")])),
+    ("(a)-[*2]-(b)", P([N("a"), N("b")], [D(None, None, "any", None, "2..2")])),
+    ("(a)-[r*1..3]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "1..3")])),
+    ("(a)-[r*..3]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "1..3")])),
+    ("(a)-[r*2..]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "2..")])),
+    ("(a)-[r*..]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "1..")])),
+    ("(a)-[r * 0 .. 4]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "0..4")])),
+    ("(a)-[r*0]->(b)", P([N("a"), N("b")], [D("r", None, "forward", None, "0..0")])),
+    ("(a)-[r:KNOWS*1..3]->(b)", P([N("a"), N("b")], [D("r", "$KNOWS$", "forward", None, "1..3")])),
+    ("(a)-[r:A -> B*2]->(b)", P([N("a"), N("b")], [D("r", "$A -> B$", "forward", None, "2..2")])),
+    ("(a)-[r:$T$*]->(b)", P([N("a"), N("b")], [D("r", "$T$", "forward", None, "1..")])),
+    ("(a)-[r:** {w: 1}]->(b)", P([N("a"), N("b")], [D("r", "$*$", "forward", "{w: 1}", "1..")])),
+    ("(a)-[r:*]->(b)", P([N("a"), N("b")], [D("r", "$*$")])),              # the schema wildcard
+    ("(a)-[r:A -> *]->(b)", P([N("a"), N("b")], [D("r", "$A -> *$")])),
+    ("(a)-[r:$*$]->(b)", P([N("a"), N("b")], [D("r", "$*$")])),
+    ("(a)-[r:*2]->(b)", P([N("a"), N("b")], [D("r", "$*2$")])),            # '*' where a type stands
+    ("(a)-[r:A*B]->(b)", P([N("a"), N("b")], [D("r", "$A*B$")])),          # not a range text
+    ("(n*2)", P([N("n*2")])),                                               # nodes take no range
+    ("(a)-[r*x]->(b)", E("-[r*x]->", "Invalid range '*x'")),
+    ("(a)-[r*1..2..3]->(b)", E("-[r*1..2..3]->", "Invalid range '*1..2..3'")),
+    ("(a)-[r*-1]->(b)", E("-[r*-1]->", "Invalid range '*-1'")),
+    ("(a)-[r*99999999999]->(b)", E("-[r*99999999999]->", "Invalid range '*99999999999'")),
+    ("(a)-[r*3..1]->(b)", E("-[r*3..1]->", "Range '*3..1' has a minimum above its maximum")),
+    ("(a)-[r*2:T]->(b)", E("-[r*2:T]->", "A range must come after the type, not before it")),
     # blanks
     (" (a) -[ e ]-> (b) ", P([N("a"), N("b")], [D("e")])),
     ("\u3000(a)\t-[\te\n]->\r(b)\u2029", P([N("a"), N("b")], [D("e")])),
@@ -338,7 +659,7 @@ EXAMPLES = [
 
 @pytest.mark.parametrize("text, expected", EXAMPLES, ids=[repr(t) for t, _ in EXAMPLES])
 def test_transcription_follows_the_examples(text, expected):
-    assert ref_parse(text) == expected
+    assert ref_parse(text) == family(expected)
 
 
 def test_engine_follows_the_examples(harness):
@@ -429,10 +750,12 @@ def test_engine_reads_single_tokens(harness, mode, cases):
 
 # -------------------------------------------------- generated texts
 
-SPECIAL = "()[]-<>:${}*, \t\n\r"
+SPECIAL = "()[]-<>:${}*, \t\n\r.'\"\\"
 OTHER = "\u00a0\u2003\u3000\u0085\u2028\x0b\x0cabAB\x00é\U0001F600"
 FRAGMENTS = ["(a)", "(b:B)", "( x : $X$ )", "()", "(:T)", "-[e]->", "<-[f]-", "-[]-", "-[:T {k: 1}]->",
-             "[", "]", "(", ")", "->", "<-", "--", " ", "\u3000", "{", "}", "(n {p: 1})", "-[e:A -> B]-"]
+             "[", "]", "(", ")", "->", "<-", "--", " ", "\u3000", "{", "}", "(n {p: 1})", "-[e:A -> B]-",
+             "*", "*2", "*1..3", "..", "'", '"', "\\", ":", ",", "-[r*]->", "-[r:T*0..2]-", "<-[*..4 {w: 'x'}]-",
+             "(n {a: 'x)', b: [1, -2.5, null]})", "{k: 'v'}", "{k: [true, \"x\"]}", "(n {a: 1,})", "e5"]
 
 pieces = st.one_of(
     st.sampled_from(FRAGMENTS),
@@ -465,14 +788,14 @@ BATCH = settings(max_examples=30, deadline=None, suppress_health_check=[HealthCh
 @given(st.lists(pattern_texts, min_size=200, max_size=400))
 def test_engine_equals_transcription(harness, texts):
     for text, answer in zip(texts, ask(harness, "parse", texts)):
-        assert answer == ref_parse(text), text
+        assert family(answer) == ref_parse(text), text
 
 
 @BATCH
 @given(st.lists(pattern_texts, min_size=200, max_size=400))
 def test_engine_tokens_equal_transcription(harness, texts):
     for text, answer in zip(texts, ask(harness, "tokens", texts)):
-        assert answer == ref_tokenize(text), text
+        assert family(answer) == ref_tokenize(text), text
 
 
 any_character = st.one_of(st.characters(), st.characters(categories=["Cs"]))
@@ -483,7 +806,7 @@ any_character = st.one_of(st.characters(), st.characters(categories=["Cs"]))
 def test_any_text_equals_transcription(harness, texts):
     # Arbitrary code points, lone surrogates included (sent surrogate-encoded).
     for text, answer in zip(texts, ask(harness, "parse", texts)):
-        assert answer == ref_parse(text), text
+        assert family(answer) == ref_parse(text), text
 
 
 def _acceptable(answer) -> bool:
@@ -491,6 +814,8 @@ def _acceptable(answer) -> bool:
         return True
     reason = answer[2]
     if reason.decode("utf-8", "replace") in KNOWN_REASONS:
+        return True
+    if b"property map" in reason.lower() or reason.startswith((b"Invalid range '*", b"Range '*", b"A range must")):
         return True
     prefix, suffix = b"Unexpected character '", b"' outside of node or edge pattern"
     return reason.startswith(prefix) and reason.endswith(suffix) and len(reason) > len(prefix) + len(suffix)
@@ -512,8 +837,12 @@ def test_large_patterns(harness):
     blank = "(a)" + " " * 1_000_000 + "(b)"
     open_brackets = "(a)" + "[" * 1_000_000
     nodes = "".join(f"(n{i}:T{i})-[e{i}]->" for i in range(9_999)) + "(last)"
-    chain_a, deep_a, edge_a, name_a, blank_a, open_a, nodes_a = ask(
-        harness, "parse", [chain, deep, long_edge, long_name, blank, open_brackets, nodes])
+    big_map = "(n {" + ", ".join(f"k{i}: [{i}, 'x']" for i in range(100_000)) + "})"   # duplicates found in O(n)
+    ranged = "(a)" + "-[r:T*1..3 {w: 1}]->(b)" * 20_000
+    chain_a, deep_a, edge_a, name_a, blank_a, open_a, nodes_a, map_a, ranged_a = ask(
+        harness, "parse", [chain, deep, long_edge, long_name, blank, open_brackets, nodes, big_map, ranged])
+    assert map_a[0] == "P" and map_a[1][0][2].endswith("k99999: [99999, 'x']}")
+    assert ranged_a[0] == "P" and ranged_a[2][19_999] == D("r", "$T$", "forward", "{w: 1}", "1..3")
     assert chain_a[0] == "P" and len(chain_a[1]) == 80_001 and len(chain_a[2]) == 80_000
     assert deep_a == P([N("(" * 499_999 + ")" * 499_999)])
     assert edge_a[0] == "P" and edge_a[2][0][2] == "forward"

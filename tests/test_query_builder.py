@@ -309,8 +309,8 @@ def test_match_pattern_build_errors(kwargs, error):
 
 def test_create_form_selection():
     g = Graph()
-    g.query().create("(n:A)", node="m", type=A).execute()       # path form: no exact types
-    assert node_types(g) == []
+    g.query().create("(n:A)", node="m", type=B).execute()       # path form: node and type ignored
+    assert node_types(g) == ["A"]
     g.query().create(node="n", edge="e", type=A, term=5, start=5).execute()
     assert node_types(g) == ["A"]
     g.query().create(type=B, properties={"k": 1}).execute()       # nothing selects a form
@@ -354,16 +354,15 @@ def test_edge_form_accepts_str_subclass_names():
     assert [e.term.name for e in g.edges.values()] == ["f"]
 
 
-def test_merge_ignores_pattern():
+def test_merge_form_selection():
     g, _ = graph_with("A")
     q = g.query()
-    for c in (q.merge(pattern="(n)"), q.merge("(n:A)"), q.merge("(n"), q.merge(Str(")(")),
-              q.merge("(n)", type=B)):
-        assert c is not q and type(c) is Query
-        assert c.return_count() == 0
-    assert node_types(g) == ["A"]
-    assert q.merge("(x)", node="n", type=B).return_count() == 1
+    with pytest.raises(ValueError, match="Unmatched parentheses"):
+        q.merge("(n")                                           # the path form parses its pattern
+    assert q.merge("(n:A)", node="m", type=B).return_count() == 1   # node form first
     assert node_types(g) == ["A", "B"]
+    assert q.merge(Str("(n:C)")).return_count() == 1            # then the path form
+    assert node_types(g) == ["A", "B", "C"]
 
 
 def test_merge_edge_form_ignores_type():

@@ -8,7 +8,9 @@
 // and ']', so after a stray ')' the arrow characters land in the node buffer
 // while letters count as standing outside any element. Those asymmetries are
 // deliberate and kept exactly: a text is accepted or rejected, with the same
-// message, by the same rules everywhere.
+// message, by the same rules everywhere. The one addition: inside a property
+// map (`{` in an element), a quoted text is taken whole, so that
+// `(n {name: 'a)b'})` is one node; texts without a brace are cut as before.
 //
 // Token texts are stored one after another in a single arena, so a path of
 // ten thousand nodes costs a handful of allocations, and every later pass
@@ -65,11 +67,22 @@ std::string unexpected_character(char32_t c) {
 std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
     std::int64_t parens = 0;   // P
     std::int64_t brackets = 0; // B
+    std::int64_t maps = 0;     // `{` depth inside the element being cut
+    char32_t quote = 0;        // the open quote of a text inside a map
+    bool escaped = false;
     std::u32string node;
     std::u32string edge;
     tokens.arena.reserve(t.size());
 
     for (char32_t c : t) {
+        if (quote) {
+            // Inside a map's text every character is the text's own.
+            (parens > 0 ? node : edge) += c;
+            if (escaped) escaped = false;
+            else if (c == U'\\') escaped = true;
+            else if (c == quote) quote = 0;
+            continue;
+        }
         switch (c) {
         case U' ': case U'\t': case U'\n': case U'\r':
             if (parens > 0) node += c;
@@ -85,6 +98,7 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
                 edge.clear();
                 node.clear();
                 parens = 1;
+                maps = 0;
             } else {
                 ++parens;
             }
@@ -96,6 +110,7 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
             if (parens == 0 && brackets == 0) {
                 tokens.push(true, node);
                 node.clear();
+                maps = 0;
             }
             break;
         case U'-': case U'<': case U'>':
@@ -114,9 +129,15 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
             if (parens > 0) node += c;
             else if (brackets > 0) edge += c;
             else return invalid_pattern(to_utf8(t), unexpected_character(c));
+            if (c == U'{') ++maps;
+            else if (c == U'}' && maps > 0) --maps;
+            else if ((c == U'\'' || c == U'"') && maps > 0) quote = c;
         }
     }
 
+    if (quote) {
+        return invalid_pattern(to_utf8(trim(parens > 0 ? node : edge)), "Unterminated text in property map");
+    }
     if (parens != 0) return invalid_pattern(to_utf8(t), "Unmatched parentheses in pattern");
     if (brackets != 0) return invalid_pattern(to_utf8(t), "Unmatched brackets in pattern");
     if (!edge.empty()) return invalid_pattern(to_utf8(t), "Pattern cannot end with an edge");
@@ -125,19 +146,31 @@ std::optional<VelartoError> cut_tokens(std::u32string_view t, Tokens& tokens) {
 
 // ------------------------------------------ stage 2: reading the tokens
 
-// The variable and schema of a node's or edge's inner text x (trimmed).
-ParsedElement read_name_and_schema(std::u32string_view x) {
-    if (std::size_t brace = x.find(U'{'); brace != x.npos) x = trim(x.substr(0, brace));
+// Where a `*` stands for the schema wildcard rather than a range: at the
+// start of a schema, after its opening `$`, or after `:`, `->` or `(`.
+bool in_type_position(std::u32string_view before) {
+    before = trim(before);
+    if (before.empty() || before == U"$") return true;
+    char32_t last = before.back();
+    return last == U':' || last == U'>' || last == U'(';
+}
 
-    ParsedElement element;
-    std::size_t colon = x.find(U':');
-    if (colon == x.npos) {
-        element.variable = optional_text(x);
-        return element;
+bool looks_like_range(std::u32string_view text) {
+    for (char32_t c : text) {
+        if (!(c >= U'0' && c <= U'9') && c != U'.' && !is_white_space(c)) return false;
     }
-    element.variable = optional_text(trim(x.substr(0, colon)));
-    std::u32string_view schema = trim(x.substr(colon + 1));
-    if (schema.empty()) return element;
+    return true;
+}
+
+std::optional<std::string> read_range(std::u32string_view after_star, std::optional<HopRange>& out) {
+    HopRange range;
+    if (auto failure = read_hop_range(to_utf8(after_star), range)) return failure;
+    out = range;
+    return std::nullopt;
+}
+
+void schema_from(std::u32string_view schema, ParsedElement& element) {
+    if (schema.empty()) return;
     if (schema.find(U'$') != schema.npos) {
         element.schema = to_utf8(schema);
     } else {
@@ -146,14 +179,52 @@ ParsedElement read_name_and_schema(std::u32string_view x) {
         wrapped += '$';
         element.schema = std::move(wrapped);
     }
-    return element;
+}
+
+// The variable, schema and map of a node's or edge's inner text x (trimmed),
+// and for an edge its range. Returns what is wrong, if anything.
+std::optional<std::string> read_element(std::u32string_view x, ParsedElement& element,
+                                        std::optional<HopRange>* range) {
+    std::u32string_view map;
+    if (std::size_t brace = x.find(U'{'); brace != x.npos) {
+        map = x.substr(brace);
+        x = trim(x.substr(0, brace));
+    }
+    std::size_t colon = x.find(U':');
+    std::u32string_view before = colon == x.npos ? x : trim(x.substr(0, colon));
+    if (range) {
+        if (std::size_t star = before.find(U'*'); star != before.npos) {
+            // A range right after the variable; nothing may follow it.
+            if (colon != x.npos) return std::string("A range must come after the type, not before it");
+            if (auto failure = read_range(before.substr(star + 1), *range)) return failure;
+            before = trim(before.substr(0, star));
+        }
+    }
+    element.variable = optional_text(before);
+    if (colon != x.npos) {
+        std::u32string_view schema = trim(x.substr(colon + 1));
+        std::size_t star = range ? schema.rfind(U'*') : schema.npos;
+        if (star != schema.npos && looks_like_range(schema.substr(star + 1)) &&
+            !in_type_position(schema.substr(0, star))) {
+            // A range right after a whole schema.
+            if (auto failure = read_range(schema.substr(star + 1), *range)) return failure;
+            schema = trim(schema.substr(0, star));
+        }
+        schema_from(schema, element);
+    }
+    if (!map.empty()) return read_property_map(to_utf8(map), element.properties);
+    return std::nullopt;
 }
 
 Result<ParsedElement> read_node(std::u32string_view token) {
     std::u32string_view s = trim(token);
     if (s.empty() || s.front() != U'(' || s.back() != U')')
         return invalid_pattern(to_utf8(s), "Node pattern must be enclosed in parentheses");
-    return read_name_and_schema(trim(s.substr(1, s.size() - 2)));
+    ParsedElement element;
+    if (auto failure = read_element(trim(s.substr(1, s.size() - 2)), element, nullptr)) {
+        return invalid_pattern(to_utf8(s), std::move(*failure));
+    }
+    return element;
 }
 
 Result<ParsedEdge> read_edge(std::u32string_view token) {
@@ -161,8 +232,22 @@ Result<ParsedEdge> read_edge(std::u32string_view token) {
 
     // One scan for everything the direction depends on; the text between
     // the brackets counts as much as the arrows around them.
+    // A property map's text does not count.
     bool has_dash = false, has_arrow = false;
+    std::size_t maps = 0;
+    char32_t quote = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
+        if (quote) {
+            if (s[i] == U'\\') ++i;
+            else if (s[i] == quote) quote = 0;
+            continue;
+        }
+        if (s[i] == U'{') ++maps;
+        if (maps > 0) {
+            if (s[i] == U'}') --maps;
+            else if (s[i] == U'\'' || s[i] == U'"') quote = s[i];
+            continue;
+        }
         if (s[i] != U'-') continue;
         has_dash = true;
         if (i + 1 < s.size() && s[i + 1] == U'>') {
@@ -186,7 +271,9 @@ Result<ParsedEdge> read_edge(std::u32string_view token) {
         return invalid_pattern(to_utf8(s), "Edge pattern must contain closing bracket");
     if (open >= close) return invalid_pattern(to_utf8(s), "Brackets are mismatched");
 
-    static_cast<ParsedElement&>(edge) = read_name_and_schema(trim(s.substr(open + 1, close - open - 1)));
+    if (auto failure = read_element(trim(s.substr(open + 1, close - open - 1)), edge, &edge.range)) {
+        return invalid_pattern(to_utf8(s), std::move(*failure));
+    }
     return edge;
 }
 

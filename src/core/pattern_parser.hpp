@@ -3,8 +3,8 @@
 // Parsing runs in three stages over the code points of the text: the whole
 // text is trimmed and must not be empty; it is cut into node and edge tokens
 // by a small depth-counting state machine; each token is read into a variable
-// name and a type-schema text (and, for an edge, a direction); finally the
-// counts are checked. The first failure found stops the parse and is returned
+// name, a type-schema text and a property map (and, for an edge, a direction
+// and a hop range); finally the counts are checked. The first failure found stops the parse and is returned
 // as an InvalidPattern error. The binding turns the result into NodePattern
 // and EdgePattern objects.
 #pragma once
@@ -15,16 +15,19 @@
 #include <vector>
 
 #include "error.hpp"
+#include "pattern_map.hpp"
 
 namespace velarto::core {
 
 struct ParsedElement {
     std::optional<std::string> variable;
     std::optional<std::string> schema; // a type-schema text such as "$Person$"
+    std::vector<PatternProperty> properties; // from a `{...}` map
 };
 
 struct ParsedEdge : ParsedElement {
     std::string direction; // "forward", "backward" or "any"
+    std::optional<HopRange> range; // a variable-length edge: `*`, `*2`, `*1..3`, ...
 };
 
 struct ParsedPath {

@@ -14,10 +14,43 @@ namespace velarto::py {
 
 namespace {
 
-void from_parsed(const core::ParsedElement& parsed, std::optional<std::string>& variable,
-                 std::optional<Schema>& schema) {
+PyObject* literal_to_python(const core::PatternLiteral& literal) {
+    using Kind = core::PatternLiteral::Kind;
+    switch (literal.kind) {
+    case Kind::Integer: return PyLong_FromString(literal.text.c_str(), nullptr, 10);
+    case Kind::Float: {
+        double value = PyOS_string_to_double(literal.text.c_str(), nullptr, nullptr);
+        if (value == -1.0 && PyErr_Occurred()) return nullptr;
+        return PyFloat_FromDouble(value);
+    }
+    case Kind::String: return to_python_str(literal.text);
+    case Kind::True: Py_RETURN_TRUE;
+    case Kind::False: Py_RETURN_FALSE;
+    case Kind::Null: Py_RETURN_NONE;
+    case Kind::List: break;
+    }
+    // Lists nest no deeper than the parser allows, so this recursion is bounded.
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(literal.items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < literal.items.size(); ++i) {
+        PyObject* item = literal_to_python(literal.items[i]);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+bool from_parsed(const core::ParsedElement& parsed, std::optional<std::string>& variable,
+                 std::optional<Schema>& schema, RequiredProperties& properties) {
     variable = parsed.variable;
     if (parsed.schema) schema = Schema::compile(*parsed.schema);
+    for (const core::PatternProperty& property : parsed.properties) {
+        RequiredProperty required{property.key, Ref::steal(to_python_str(property.key)),
+                                  Ref::steal(literal_to_python(property.value))};
+        if (!required.python_key || !required.value) return false;
+        properties.push_back(std::move(required));
+    }
+    return true;
 }
 
 } // namespace
@@ -29,14 +62,69 @@ bool parse_path(PyObject* text, PathPatternValue& out) {
     if (!parsed) return raise(parsed.error()), false;
     for (const core::ParsedElement& node : parsed.value().nodes) {
         NodePatternValue pattern;
-        from_parsed(node, pattern.variable, pattern.type_schema);
+        if (!from_parsed(node, pattern.variable, pattern.type_schema, pattern.properties)) return false;
         out.nodes.push_back(std::move(pattern));
     }
     for (const core::ParsedEdge& edge : parsed.value().edges) {
         EdgePatternValue pattern;
-        from_parsed(edge, pattern.variable, pattern.term_type_schema);
+        if (!from_parsed(edge, pattern.variable, pattern.term_type_schema, pattern.properties)) return false;
         pattern.direction = edge.direction;
+        pattern.range = edge.range;
         out.edges.push_back(std::move(pattern));
+    }
+    return true;
+}
+
+namespace {
+
+// The one type a schema text names: names joined by `->`, nothing else.
+core::TypeRef concrete_type(Schema& schema) {
+    if (schema.text.find_first_of("*():") != std::string::npos) return {};
+    return schema.tree().exact_type();
+}
+
+bool refuse(const char* verb, const char* what, const std::string& part) {
+    std::string message = std::string("cannot ") + verb + " " + what + ": '" + part + "'";
+    return raise(core::VelartoError::invalid_query(std::move(message))), false;
+}
+
+} // namespace
+
+bool parse_writable_path(PyObject* text, const char* verb, PathPatternValue& out) {
+    if (!parse_path(text, out)) return false;
+    // The token texts, to quote a refused part as it was written.
+    std::string utf8;
+    if (!to_utf8(text, utf8)) return false;
+    core::Result<std::vector<core::PatternToken>> tokens = core::tokenize_path_pattern(utf8);
+    if (!tokens) return raise(tokens.error()), false;
+    std::vector<std::string> node_texts, edge_texts;
+    for (core::PatternToken& token : tokens.value()) {
+        (token.is_node ? node_texts : edge_texts).push_back(std::move(token.text));
+    }
+    for (std::size_t i = 0; i < out.nodes.size(); ++i) {
+        NodePatternValue& node = out.nodes[i];
+        if (node.type_schema) {
+            node.type_obj = concrete_type(*node.type_schema);
+            if (!node.type_obj) {
+                return refuse(verb, "a node whose type is not names joined by '->'", node_texts[i]);
+            }
+            node.type_schema.reset();
+        } else if (!node.variable || !node.properties.empty()) {
+            return refuse(verb, "a node without a type", node_texts[i]);
+        }
+    }
+    for (std::size_t i = 0; i < out.edges.size(); ++i) {
+        EdgePatternValue& edge = out.edges[i];
+        const std::string& part = edge_texts[i]; // the arrows around the brackets included
+        if (edge.range) return refuse(verb, "a variable-length edge", part);
+        if (edge.direction != "forward" && edge.direction != "backward") {
+            return refuse(verb, "an edge without a direction", part);
+        }
+        if (!edge.variable) return refuse(verb, "an edge without a variable to name its term", part);
+        core::TypeRef type = edge.term_type_schema ? concrete_type(*edge.term_type_schema) : core::TypeRef();
+        if (!type) return refuse(verb, "an edge whose type is not names joined by '->'", part);
+        edge.term = core::Term{*edge.variable, std::move(type)};
+        edge.term_type_schema.reset();
     }
     return true;
 }
@@ -142,8 +230,11 @@ const char kPathDoc[] =
     "PathPattern(pattern=None)\n--\n\n"
     "Represents a path pattern in a Cypher-like query.\n\n"
     "A path is a sequence of node patterns and edge patterns, parsed from a string such as "
-    "`(a:Person)-[r:knows]->(b:Person)` or built with `add_node` and `add_edge`. The text after a "
-    "colon is a type-schema text: `:Person` becomes `$Person$`.\n\n"
+    "`(a:Person {name: 'Ann'})-[r:Person -> Person]->(b:Person)` or built with `add_node` and "
+    "`add_edge`. The text after a colon is a type-schema text: `:Person` becomes `$Person$` (labels "
+    "are types; an edge's label is its term's type). A `{key: literal, ...}` map requires those "
+    "property values, and a range after an edge's variable or type (`*`, `*3`, `*1..3`, `*..3`, "
+    "`*2..`, `*0..2`) makes the edge a chain of hops.\n\n"
     "# Example\n\n"
     "```python\npath = velarto.PathPattern(\"(a:A)-[r]->(b:B)\")\nprint(path)  # PathPattern(2 nodes, 1 edges)\n```\n\n"
     "# Fields\n\n- `nodes`: the node patterns\n- `edges`: the edge patterns";

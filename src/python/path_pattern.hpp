@@ -24,4 +24,11 @@ struct PathPatternObject {
 // error) set on failure.
 bool parse_path(PyObject* text, PathPatternValue& out);
 
+// Parses a path for `create` or `merge` (`verb`): every node pattern is made
+// concrete (its schema names one type, which becomes its exact type) or is
+// a bare variable to reuse; every edge pattern gets the term its variable and
+// concrete type name. A part that is neither raises ValueError
+// "Invalid query: cannot <verb> ..." quoting the part.
+bool parse_writable_path(PyObject* text, const char* verb, PathPatternValue& out);
+
 } // namespace velarto::py

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/pattern_map.hpp"
 #include "core/term.hpp"
 #include "core/type.hpp"
 #include "graph_elements.hpp"
@@ -42,6 +43,7 @@ struct EdgePatternValue {
     std::optional<Schema> term_type_schema;
     RequiredProperties properties;
     std::string direction = "forward";
+    std::optional<core::HopRange> range; // a variable-length edge (pattern strings only)
 };
 
 struct NodePatternObject {

@@ -19,6 +19,8 @@
 // - "graph": a Graph holding the two given dicts themselves (a Graph's whole
 //   state is its dicts; the constructor takes none).
 // - "path": a PathPattern from its node and edge patterns.
+// - "ranged": an EdgePattern of a variable-length edge (only pattern strings
+//   make one), from the pattern without its range and the range's bounds.
 // A pickle can be crafted by hand, so `_reconstruct` checks everything it reads.
 #include "pickling.hpp"
 
@@ -225,6 +227,14 @@ PyObject* node_pattern_reduction(PyObject* self) {
 
 PyObject* edge_pattern_reduction(PyObject* self) {
     const EdgePatternValue& pattern = as<EdgePatternObject>(self)->value;
+    if (pattern.range) {
+        // The constructor takes no range: the pattern without it, then the bounds.
+        EdgePatternValue plain = pattern;
+        plain.range.reset();
+        PyObject* max = pattern.range->max ? PyLong_FromUnsignedLong(*pattern.range->max) : Py_NewRef(Py_None);
+        return reduction(reconstructor, Py_BuildValue("(sN(NN))", "ranged", edge_pattern_to_python(plain),
+                                                      PyLong_FromUnsignedLong(pattern.range->min), max));
+    }
     PyObject* term = pattern.term ? term_to_python(*pattern.term) : Py_NewRef(Py_None);
     return reduction(cls(EdgePatternType),
                      Py_BuildValue("(NNNNN)", optional_str(pattern.variable), term,
@@ -282,6 +292,36 @@ PyObject* rebuild_path(PyObject* nodes, PyObject* edges) {
     return reinterpret_cast<PyObject*>(new_object<PathPatternObject>(PathPatternType, std::move(path)));
 }
 
+// One hop bound: an exact int that fits 32 bits.
+bool read_bound(PyObject* object, std::uint32_t& out) {
+    if (!PyLong_CheckExact(object)) return false;
+    unsigned long value = PyLong_AsUnsignedLong(object);
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    if (value > UINT32_MAX) return false;
+    out = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+PyObject* rebuild_ranged(PyObject* edge, PyObject* bounds) {
+    core::HopRange range;
+    if (Py_TYPE(edge) != EdgePatternType || !PyTuple_CheckExact(bounds) || PyTuple_GET_SIZE(bounds) != 2 ||
+        !read_bound(PyTuple_GET_ITEM(bounds, 0), range.min)) {
+        return malformed("ranged edge");
+    }
+    PyObject* max = PyTuple_GET_ITEM(bounds, 1);
+    if (max != Py_None) {
+        std::uint32_t value;
+        if (!read_bound(max, value) || value < range.min) return malformed("ranged edge");
+        range.max = value;
+    }
+    EdgePatternValue pattern = as<EdgePatternObject>(edge)->value;
+    pattern.range = range;
+    return edge_pattern_to_python(pattern);
+}
+
 PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 3 || !PyUnicode_Check(args[0])) {
         PyErr_SetString(PyExc_TypeError, "_reconstruct() takes a kind and two parts");
@@ -290,6 +330,7 @@ PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (PyUnicode_CompareWithASCIIString(args[0], "type") == 0) return unflatten(args[1], args[2]);
     if (PyUnicode_CompareWithASCIIString(args[0], "graph") == 0) return rebuild_graph(args[1], args[2]);
     if (PyUnicode_CompareWithASCIIString(args[0], "path") == 0) return rebuild_path(args[1], args[2]);
+    if (PyUnicode_CompareWithASCIIString(args[0], "ranged") == 0) return rebuild_ranged(args[1], args[2]);
     PyErr_Format(PyExc_ValueError, "_reconstruct(): unknown kind %R", args[0]);
     return nullptr;
 }

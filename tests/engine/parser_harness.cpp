@@ -5,8 +5,10 @@
 // single spaces; a text field is "=" followed by the hex of its UTF-8 bytes,
 // and an absent optional text is "-".
 //
-//   parser_harness parse     P <nodes> <edges> then per node <var> <schema>,
-//                            then per edge <var> <schema> <direction>
+//   parser_harness parse     P <nodes> <edges> then per node <var> <schema> <map>,
+//                            then per edge <var> <schema> <direction> <map> <range>
+//                            (<map>: the canonical text of a non-empty map or "-";
+//                            <range>: "m..n" or "m.." or "-")
 //                            or: E <pattern> <reason> <message>
 //   parser_harness tokens    T <count> then per token N|D <text>
 //                            or: E <pattern> <reason> <message>
@@ -41,6 +43,16 @@ void put_optional(std::string& out, const std::optional<std::string>& text) {
     else out += " -";
 }
 
+void put_map(std::string& out, const std::vector<PatternProperty>& properties) {
+    if (properties.empty()) out += " -";
+    else put_text(out, render_properties(properties));
+}
+
+void put_range(std::string& out, const std::optional<HopRange>& range) {
+    if (range) put_text(out, render_range(*range));
+    else out += " -";
+}
+
 void put_error(std::string& out, const VelartoError& error) {
     out += "E";
     put_text(out, error.first);
@@ -60,12 +72,15 @@ std::string answer_parse(std::string_view text) {
     for (const ParsedElement& node : path.nodes) {
         put_optional(out, node.variable);
         put_optional(out, node.schema);
+        put_map(out, node.properties);
     }
     for (const ParsedEdge& edge : path.edges) {
         put_optional(out, edge.variable);
         put_optional(out, edge.schema);
         out += ' ';
         out += edge.direction;
+        put_map(out, edge.properties);
+        put_range(out, edge.range);
     }
     return out;
 }
@@ -80,6 +95,7 @@ std::string answer_node_token(std::string_view text) {
     out += "P 1 0";
     put_optional(out, result.value().variable);
     put_optional(out, result.value().schema);
+    put_map(out, result.value().properties);
     return out;
 }
 
@@ -95,6 +111,8 @@ std::string answer_edge_token(std::string_view text) {
     put_optional(out, result.value().schema);
     out += ' ';
     out += result.value().direction;
+    put_map(out, result.value().properties);
+    put_range(out, result.value().range);
     return out;
 }
 

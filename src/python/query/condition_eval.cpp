@@ -36,7 +36,7 @@ Value boolean(Truth truth) {
 }
 
 const char* type_name(const Value& value) {
-    if (value.element) return std::holds_alternative<NodeValue>(*value.element) ? "Node" : "Edge";
+    if (value.element) return element_kind_name(*value.element);
     return Py_TYPE(value.object.get())->tp_name;
 }
 
@@ -142,11 +142,13 @@ PyObject* arithmetic_op(Op op, PyObject* a, PyObject* b) {
 
 // ---------------------------------------------------------------- values
 
+const char* element_kind_name(const QueryResult& element) {
+    if (std::holds_alternative<NodeValue>(element)) return "Node";
+    return std::holds_alternative<EdgeValue>(element) ? "Edge" : "list";
+}
+
 PyObject* to_python(const Value& value) {
-    if (value.element) {
-        if (auto* node = std::get_if<NodeValue>(value.element)) return node_to_python(*node);
-        return edge_to_python(std::get<EdgeValue>(*value.element));
-    }
+    if (value.element) return result_to_python(*value.element);
     PyObject* object = value.object ? value.object.get() : Py_None;
     Py_INCREF(object);
     return object;
@@ -155,6 +157,12 @@ PyObject* to_python(const Value& value) {
 bool values_equal(const Value& a, const Value& b, Truth& out) {
     if (a.is_null() || b.is_null()) {
         out = Truth::Null;
+        return true;
+    }
+    bool a_list = a.element && std::holds_alternative<EdgeListValue>(*a.element);
+    bool b_list = b.element && std::holds_alternative<EdgeListValue>(*b.element);
+    if (a_list || b_list) { // edge lists: edge by edge, by uid
+        out = (a_list && b_list && same_result(*a.element, *b.element)) ? Truth::True : Truth::False;
         return true;
     }
     Identity x = identity_of(a), y = identity_of(b);
@@ -170,6 +178,12 @@ bool same_value(const QueryResult* a_element, PyObject* a, const QueryResult* b_
     bool a_null = !a_element && !a, b_null = !b_element && !b;
     if (a_null || b_null) {
         out = a_null && b_null;
+        return true;
+    }
+    bool a_list = a_element && std::holds_alternative<EdgeListValue>(*a_element);
+    bool b_list = b_element && std::holds_alternative<EdgeListValue>(*b_element);
+    if (a_list || b_list) { // edge lists: edge by edge, by uid
+        out = a_list && b_list && same_result(*a_element, *b_element);
         return true;
     }
     Identity x = identity_of(a_element, a), y = identity_of(b_element, b);
@@ -190,6 +204,13 @@ bool same_value(const Value& a, const Value& b, bool& out) {
 bool hash_value(const QueryResult* element, PyObject* object, std::size_t& out) {
     out = 0;
     if (!element && !object) return true;
+    if (auto* list = element ? std::get_if<EdgeListValue>(element) : nullptr) {
+        for (const EdgeValue& edge : list->edges) {
+            for (std::size_t i = 0; i < sizeof(std::size_t); ++i) out = out * 131 + edge.digest()[i];
+        }
+        out += 3;
+        return true;
+    }
     Identity identity = identity_of(element, object);
     if (identity.kind) {
         for (std::size_t i = 0; i < sizeof(std::size_t); ++i) out = out * 131 + (*identity.digest)[i];
@@ -276,8 +297,7 @@ bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
     if (!out.element) return true;
     const QueryResult& entry = *out.element;
     out.element = nullptr;
-    PyObject* properties = std::holds_alternative<NodeValue>(entry) ? std::get<NodeValue>(entry).properties.get()
-                                                                    : std::get<EdgeValue>(entry).properties.get();
+    PyObject* properties = properties_of(entry); // an edge list has none: null
     if (!properties || !PyDict_Check(properties)) return true;
     PyObject* found = PyDict_GetItemWithError(properties, condition_.constants[index].get());
     if (!found) return !PyErr_Occurred();

@@ -154,6 +154,9 @@ private:
 // or Edge object for a graph value.
 PyObject* to_python(const Value& value);
 
+// "Node", "Edge" or "list" (an edge list), for messages.
+const char* element_kind_name(const QueryResult& element);
+
 // `a = b`: null when either is null; graph values by uid.
 bool values_equal(const Value& a, const Value& b, Truth& out);
 

@@ -25,7 +25,7 @@ using core::Op;
 namespace {
 
 const char* kind_name(const Value& value) {
-    if (value.element) return std::holds_alternative<NodeValue>(*value.element) ? "Node" : "Edge";
+    if (value.element) return element_kind_name(*value.element);
     return Py_TYPE(value.object.get())->tp_name;
 }
 
@@ -63,6 +63,9 @@ bool ConditionEvaluator::apply_function(const ExprNode& expr, const Value& argum
         return compose_edges(argument.object.get(), out);
     }
     case Function::Size: {
+        if (auto* list = argument.element ? std::get_if<EdgeListValue>(argument.element) : nullptr) {
+            return set_object(PyLong_FromSize_t(list->edges.size()), out);
+        }
         Ref object = Ref::steal(to_python(argument));
         Py_ssize_t size = object ? PyObject_Size(object.get()) : -1;
         return size >= 0 && set_object(PyLong_FromSsize_t(size), out);
@@ -82,6 +85,7 @@ bool ConditionEvaluator::apply_function(const ExprNode& expr, const Value& argum
 
 bool ConditionEvaluator::graph_function(Function function, const Value& argument, Value& out) {
     if (!argument.element) return wrong_argument(function, "a node or an edge", argument);
+    if (std::holds_alternative<EdgeListValue>(*argument.element)) return true; // an edge list: null
     const NodeValue* node = std::get_if<NodeValue>(argument.element);
     const EdgeValue* edge = std::get_if<EdgeValue>(argument.element);
     switch (function) {

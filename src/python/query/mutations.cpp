@@ -3,7 +3,10 @@
 // Every write into the graph is an item assignment under the element's uid,
 // replacing what the dict held there. A create binds by replacement, a merge
 // that finds appends and one that creates replaces. A failure ends the run;
-// what was written before it stays.
+// what was written before it stays. The path forms write node by node and
+// then edge by edge, exactly as the node and edge forms would, except that a
+// reused variable with no list at all is a NameError found before anything
+// is written.
 #include <utility>
 
 #include "errors.hpp"
@@ -91,14 +94,24 @@ bool merge_node(QueryState& state, const NodePatternValue& stored) {
     return create_node(state, pattern);
 }
 
+bool merge_edge_between(QueryState& state, const EdgePatternValue& stored, const NodeValue& from,
+                        const NodeValue& to);
+
 bool merge_edge(QueryState& state, const EdgeForm& form) {
     const NodeValue* start = first_bound_node(state, form.start);
     const NodeValue* end = first_bound_node(state, form.end);
     if (!start || !end) return true;
     NodeValue from = *start, to = *end;
+    return merge_edge_between(state, form.pattern, from, to);
+}
+
+// The first edge from `from` to `to` that the pattern accepts, appended to
+// its variable; else, with a term, a new edge.
+bool merge_edge_between(QueryState& state, const EdgePatternValue& stored, const NodeValue& from,
+                        const NodeValue& to) {
     const core::Digest from_digest = from.type->digest();
     const core::Digest to_digest = to.type->digest();
-    EdgePatternValue pattern = form.pattern;
+    EdgePatternValue pattern = stored;
     PyObject* edges = state.graph.edges.get();
     Ref held = Ref::borrow(edges);
     DictWatch watch(edges);
@@ -132,20 +145,80 @@ bool assign_items(const std::vector<std::pair<Ref, Ref>>& items, PyObject* targe
 }
 
 
+// --- the path forms ---------------------------------------------------------------------
+
+// The reused variables of a path that nothing before them binds: each must
+// have a list when the step runs.
+bool reused_are_bound(const QueryState& state, const PathPatternValue& path) {
+    std::vector<const std::string*> made;
+    for (const NodePatternValue& node : path.nodes) {
+        if (node.type_obj) {
+            if (node.variable) made.push_back(&*node.variable);
+            continue;
+        }
+        bool earlier = false;
+        for (const std::string* name : made) earlier |= *name == *node.variable;
+        if (!earlier && !state.bindings->find(*node.variable)) {
+            return raise(core::VelartoError{core::ErrorKind::VariableNotFound, *node.variable, {}, std::nullopt}),
+                   false;
+        }
+    }
+    return true;
+}
+
+// Nodes in path order, created or merged (concrete) or looked up (reused),
+// then the edges between neighbours; an end that is missing (a reused
+// variable bound to an empty list) skips the edges that need it.
+bool write_path(QueryState& state, const PathPatternValue& path, bool merge) {
+    if (!reused_are_bound(state, path)) return false;
+    std::vector<std::optional<NodeValue>> nodes(path.nodes.size());
+    for (std::size_t i = 0; i < path.nodes.size(); ++i) {
+        const NodePatternValue& pattern = path.nodes[i];
+        if (!pattern.type_obj) {
+            if (const NodeValue* bound = first_bound_node(state, pattern.variable)) nodes[i] = *bound;
+            continue;
+        }
+        if (merge) {
+            NodePatternValue copy = pattern;
+            bool ok = for_each_accepted_node(state.graph.nodes.get(), copy, [&](const NodeValue& node) {
+                nodes[i] = node;
+                return false;
+            });
+            if (!ok) return false;
+            if (nodes[i]) {
+                if (pattern.variable) state.writable_bindings().append(*pattern.variable, *nodes[i]);
+                continue;
+            }
+        }
+        NodeValue made;
+        if (!store_new_node(state, pattern, made)) return false;
+        if (pattern.variable) state.writable_bindings().replace(*pattern.variable, ResultList{made});
+        nodes[i] = std::move(made);
+    }
+    for (std::size_t i = 0; i < path.edges.size() && i + 1 < path.nodes.size(); ++i) {
+        if (!nodes[i] || !nodes[i + 1]) continue;
+        const EdgePatternValue& pattern = path.edges[i];
+        bool backward = pattern.direction == "backward";
+        const NodeValue& from = backward ? *nodes[i + 1] : *nodes[i];
+        const NodeValue& to = backward ? *nodes[i] : *nodes[i + 1];
+        bool ok = merge ? merge_edge_between(state, pattern, from, to) : create_edge(state, pattern, from, to);
+        if (!ok) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool run_create(QueryState& state, const CreateOp& create) {
     if (auto* node = std::get_if<NodeForm>(&create.form)) return create_node(state, node->pattern);
     if (auto* edge = std::get_if<EdgeForm>(&create.form)) return create_edge_form(state, *edge);
-    for (const NodePatternValue& pattern : std::get<PathForm>(create.form).path.nodes) {
-        if (!create_node(state, pattern)) return false;
-    }
-    return true;
+    return write_path(state, std::get<PathForm>(create.form).path, false);
 }
 
 bool run_merge(QueryState& state, const MergeOp& merge) {
     if (auto* node = std::get_if<NodeForm>(&merge.form)) return merge_node(state, node->pattern);
-    return merge_edge(state, std::get<EdgeForm>(merge.form));
+    if (auto* edge = std::get_if<EdgeForm>(&merge.form)) return merge_edge(state, *edge);
+    return write_path(state, std::get<PathForm>(merge.form).path, true);
 }
 
 bool run_set(QueryState& state, const SetOp& set) {
@@ -161,8 +234,11 @@ bool run_set(QueryState& state, const SetOp& set) {
     }
     std::vector<Ref> targets;
     for (const QueryResult& entry : *bound) {
-        if (auto* node = std::get_if<NodeValue>(&entry)) targets.push_back(node->properties);
-        else targets.push_back(std::get<EdgeValue>(entry).properties);
+        if (auto* list = std::get_if<EdgeListValue>(&entry)) {
+            for (const EdgeValue& edge : list->edges) targets.push_back(edge.properties);
+        } else {
+            targets.push_back(Ref::borrow(properties_of(entry)));
+        }
     }
     for (const Ref& target : targets) {
         if (!assign_items(items, target.get())) return false;
@@ -181,9 +257,14 @@ bool run_delete(QueryState& state, const DeleteOp& del) {
                 node_uids.push_back(Ref::steal(node_uid_to_python(*node)));
                 deleted_types.push_back(node->type->digest());
                 if (!node_uids.back()) return false;
-            } else {
-                edge_uids.push_back(Ref::steal(edge_uid_to_python(std::get<EdgeValue>(entry))));
+            } else if (auto* edge = std::get_if<EdgeValue>(&entry)) {
+                edge_uids.push_back(Ref::steal(edge_uid_to_python(*edge)));
                 if (!edge_uids.back()) return false;
+            } else {
+                for (const EdgeValue& item : std::get<EdgeListValue>(entry).edges) {
+                    edge_uids.push_back(Ref::steal(edge_uid_to_python(item)));
+                    if (!edge_uids.back()) return false;
+                }
             }
         }
     }

@@ -32,6 +32,8 @@ struct EdgeForm {
     std::optional<std::string> start; // always present for create and merge
     std::optional<std::string> end;
 };
+// In create and merge, a path holds only concrete nodes (with a type) and
+// bare variables to reuse, and edges with a term (parse_writable_path).
 struct PathForm {
     PathPatternValue path;
 };
@@ -55,7 +57,7 @@ struct DeleteOp {
     bool detach = false;
 };
 struct MergeOp {
-    std::variant<NodeForm, EdgeForm> form;
+    std::variant<NodeForm, EdgeForm, PathForm> form;
 };
 struct WithOp {
     std::vector<std::string> variables;

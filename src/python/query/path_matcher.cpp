@@ -7,29 +7,27 @@
 // O(edges + results) rather than a nested scan. Nodes are keyed by the digest
 // of their type: two nodes have equal uids exactly when their types do.
 //
+// An edge pattern with a range is a segment of min..max hops; a fixed edge is
+// a segment of exactly one. The search is one explicit stack of places, so
+// an unbounded range on a cycle-rich graph holds one frame per hop of the
+// current chain (never more than the edges) and the results, and checks for
+// Ctrl-C as it goes.
+//
 // Python code can run inside a hop (a property's `__eq__`): the matcher holds
 // a strong reference to every edge of the dict for the whole run, so nothing
 // it reads can be freed under it, and the edge dict is watched, so a change
 // to it ends the scan with a RuntimeError.
 #include "query/path_matcher.hpp"
 
-#include <cstring>
-#include <unordered_map>
+#include <memory>
 
 #include "classes.hpp"
 #include "interrupts.hpp"
+#include "query/edge_index.hpp"
 
 namespace velarto::py::query {
 
 namespace {
-
-struct DigestHash {
-    std::size_t operator()(const core::Digest& digest) const {
-        std::size_t value;
-        std::memcpy(&value, digest.data(), sizeof value);
-        return value;
-    }
-};
 
 enum class Direction { Forward, Backward, Any };
 
@@ -45,36 +43,35 @@ struct Step {
     bool reversed;
 };
 
-using EdgeIndex = std::unordered_map<core::Digest, std::vector<std::uint32_t>, DigestHash>;
-
 // The candidates of one hop from one node: the edges leaving it (forward),
 // entering it (backward) or both merged in dict order (undirected, a
 // self-loop once). Walks the index lists in place; nothing is copied.
 class HopCandidates {
 public:
-    HopCandidates(Direction direction, const std::vector<std::uint32_t>* starting,
-                  const std::vector<std::uint32_t>* ending)
+    HopCandidates(Direction direction, EdgeSpan starting, EdgeSpan ending)
         : direction_(direction), starting_(starting), ending_(ending) {}
 
     bool next(Step& out) {
-        std::size_t a_end = starting_ ? starting_->size() : 0, b_end = ending_ ? ending_->size() : 0;
+        const std::size_t a_end = starting_.size, b_end = ending_.size;
+        const std::uint32_t* a = starting_.begin;
+        const std::uint32_t* b = ending_.begin;
         if (direction_ == Direction::Forward) {
             if (a_ == a_end) return false;
-            out = {(*starting_)[a_++], false};
+            out = {a[a_++], false};
             return true;
         }
         if (direction_ == Direction::Backward) {
             if (b_ == b_end) return false;
-            out = {(*ending_)[b_++], true};
+            out = {b[b_++], true};
             return true;
         }
         if (a_ == a_end && b_ == b_end) return false;
-        if (b_ == b_end || (a_ < a_end && (*starting_)[a_] < (*ending_)[b_])) {
-            out = {(*starting_)[a_++], false};
-        } else if (a_ == a_end || (*ending_)[b_] < (*starting_)[a_]) {
-            out = {(*ending_)[b_++], true};
+        if (b_ == b_end || (a_ < a_end && a[a_] < b[b_])) {
+            out = {a[a_++], false};
+        } else if (a_ == a_end || b[b_] < a[a_]) {
+            out = {b[b_++], true};
         } else { // in both lists: a self-loop, taken once
-            out = {(*starting_)[a_++], false};
+            out = {a[a_++], false};
             ++b_;
         }
         return true;
@@ -82,9 +79,20 @@ public:
 
 private:
     Direction direction_;
-    const std::vector<std::uint32_t>* starting_;
-    const std::vector<std::uint32_t>* ending_;
+    EdgeSpan starting_, ending_;
     std::size_t a_ = 0, b_ = 0;
+};
+
+// One place in the depth-first search: at node `at`, in segment `segment`
+// (the edge pattern of that index) after `hops` of its hops.
+struct Frame {
+    std::size_t segment;
+    std::uint32_t hops;
+    const NodeValue* at;
+    bool owns_step;      // made by taking a hop: popping it gives the edge back
+    bool may_extend;     // false for the zero-length chains of a leading range
+    bool advanced = false;
+    HopCandidates candidates{Direction::Forward, {}, {}};
 };
 
 } // namespace
@@ -92,16 +100,21 @@ private:
 class ChainMatcher {
 public:
     ChainMatcher(QueryState& state, PathPatternValue& path)
-        : path_(path), edges_dict_(state.graph.edges.get()), watch_(edges_dict_) {
+        : path_(path), edges_dict_(state.graph.edges.get()), nodes_dict_(state.graph.nodes.get()),
+          watch_(edges_dict_) {
         runs_python_ = false;
         for (const NodePatternValue& node : path.nodes) runs_python_ |= !node.properties.empty();
         for (const EdgePatternValue& edge : path.edges) runs_python_ |= !edge.properties.empty();
+        for (const EdgePatternValue& edge : path.edges) {
+            min_.push_back(edge.range ? edge.range->min : 1);
+            max_.push_back(edge.range ? edge.range->max.value_or(UINT32_MAX) : 1);
+        }
     }
 
     bool run();
 
     // Probing (exists()): stop at the first chain, recording nothing; with an
-    // anchor, first hops start from the anchor's edges only.
+    // anchor, chains start at the anchor only.
     bool probing = false;
     const NodeValue* anchor = nullptr;
     bool found = false;
@@ -111,11 +124,14 @@ public:
 
 private:
     bool load_edges();
+    bool zero_length_starts();
     void build_indexes();
-    HopCandidates candidates_from(std::size_t hop, const core::Digest& from);
-    int try_step(std::size_t hop, const Step& step); // 1 taken, 0 refused, -1 error
+    HopCandidates candidates_from(std::size_t segment, const core::Digest& from);
+    int accepts(NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
+    int take_first(const Step& step);                                    // 1 taken, 0 refused, -1
+    bool search(Frame first);
+    bool first_hop(const Step& step);
     void record_chain();
-    bool follow(const Step& first); // every chain that starts with this step
 
     const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index].get())->value; }
     const NodeValue& from_node(const Step& step) const {
@@ -129,15 +145,25 @@ private:
 
     PathPatternValue& path_;
     PyObject* edges_dict_;
+    PyObject* nodes_dict_;
     Ref held_dict_ = Ref::borrow(edges_dict_);
     DictWatch watch_;
     bool runs_python_;
+    std::vector<std::uint32_t> min_, max_; // hops per segment; a fixed edge is 1..1
     // The edge dict's values, in its order, held for the whole run.
     std::vector<Ref> edges_;
     SignalCheck signals_;
     bool loaded_ = false, indexed_ = false;
-    EdgeIndex by_start_, by_end_;
+    EdgeIndex index_;
+    // The chain so far: its hops, which edges it uses (by position in
+    // edges_, so the no-edge-twice test is O(1)), where each segment's hops
+    // begin in it, and the node each segment ended at.
     std::vector<Step> chain_;
+    std::vector<std::uint8_t> used_;
+    std::vector<std::size_t> segment_begin_;
+    std::vector<const NodeValue*> segment_end_;
+    const NodeValue* start_ = nullptr;
+    std::vector<Frame> frames_;
 };
 
 bool ChainMatcher::load_edges() {
@@ -149,41 +175,34 @@ bool ChainMatcher::load_edges() {
         if (!edge_value(value)) return false;
         edges_.push_back(Ref::borrow(value));
     }
+    used_.assign(edges_.size(), 0);
     return true;
 }
 
 void ChainMatcher::build_indexes() {
-    for (std::uint32_t i = 0; i < edges_.size(); ++i) {
-        const EdgeCore& parts = *edge(i).core;
-        by_start_[parts.start.type->digest()].push_back(i);
-        by_end_[parts.end.type->digest()].push_back(i);
-    }
+    index_.build(
+        edges_.size(), [&](std::size_t i) -> const core::Digest& { return edge(i).core->start.type->digest(); },
+        [&](std::size_t i) -> const core::Digest& { return edge(i).core->end.type->digest(); });
     indexed_ = true;
 }
 
-HopCandidates ChainMatcher::candidates_from(std::size_t hop, const core::Digest& from) {
+HopCandidates ChainMatcher::candidates_from(std::size_t segment, const core::Digest& from) {
     if (!indexed_) build_indexes();
-    auto lookup = [&](EdgeIndex& index) -> const std::vector<std::uint32_t>* {
-        auto found = index.find(from);
-        return found == index.end() ? nullptr : &found->second;
-    };
-    return HopCandidates(direction_of(path_.edges[hop]), lookup(by_start_), lookup(by_end_));
+    return HopCandidates(direction_of(path_.edges[segment]), index_.starting_at(from), index_.ending_at(from));
 }
 
-int ChainMatcher::try_step(std::size_t hop, const Step& step) {
-    for (const Step& used : chain_) {
-        if (used.edge == step.edge) return 0; // no edge twice in one chain
-    }
+int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
+    MatchResult result = node_matches(pattern, node);
+    if (result == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return -1;
+    return result == MatchResult::Match ? 1 : 0;
+}
+
+int ChainMatcher::take_first(const Step& step) {
     if (!signals_.tick()) return -1;
-    MatchResult accepted = edge_accepts(path_.edges[hop], edge(step.edge));
-    if (accepted == MatchResult::Match && hop == 0) {
-        accepted = node_matches(path_.nodes[0], from_node(step));
-        if (runs_python_ && !watch_.unchanged()) return -1;
-    }
-    if (accepted == MatchResult::Match) accepted = node_matches(path_.nodes[hop + 1], to_node(step));
-    if (accepted == MatchResult::Error) return -1;
-    if (runs_python_ && !watch_.unchanged()) return -1;
-    return accepted == MatchResult::Match ? 1 : 0;
+    MatchResult accepted = edge_accepts(path_.edges[0], edge(step.edge));
+    if (accepted == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return -1;
+    if (accepted == MatchResult::NoMatch) return 0;
+    return accepts(path_.nodes[0], from_node(step));
 }
 
 void ChainMatcher::record_chain() {
@@ -191,11 +210,118 @@ void ChainMatcher::record_chain() {
         found = true;
         return;
     }
-    node_lists[0].emplace_back(from_node(chain_[0]));
-    for (std::size_t hop = 0; hop < chain_.size(); ++hop) {
-        edge_lists[hop].emplace_back(edge(chain_[hop].edge));
-        node_lists[hop + 1].emplace_back(to_node(chain_[hop]));
+    node_lists[0].emplace_back(*start_);
+    for (std::size_t segment = 0; segment < path_.edges.size(); ++segment) {
+        std::size_t begin = segment_begin_[segment];
+        std::size_t end = segment + 1 < path_.edges.size() ? segment_begin_[segment + 1] : chain_.size();
+        if (path_.edges[segment].range) {
+            EdgeListValue list;
+            list.edges.reserve(end - begin);
+            for (std::size_t hop = begin; hop < end; ++hop) list.edges.push_back(edge(chain_[hop].edge));
+            edge_lists[segment].emplace_back(std::move(list));
+        } else {
+            edge_lists[segment].emplace_back(edge(chain_[begin].edge));
+        }
+        node_lists[segment + 1].emplace_back(*segment_end_[segment]);
     }
+}
+
+// Depth-first from one place. At each place the chain is first reported
+// (or carried into the next segment) when the segment has enough hops, and
+// only then extended by one more hop: each chain comes before its
+// extensions. Iterative, so a long chain costs heap, not native stack.
+bool ChainMatcher::search(Frame first) {
+    frames_.clear();
+    frames_.push_back(first);
+    while (!frames_.empty() && !found) {
+        Frame& top = frames_.back();
+        if (!top.advanced) {
+            top.advanced = true;
+            const std::size_t segment = top.segment;
+            if (top.may_extend && top.hops < max_[segment]) {
+                top.candidates = candidates_from(segment, top.at->type->digest());
+            }
+            if (top.hops >= min_[segment]) {
+                const NodeValue* at = top.at;
+                int ok = accepts(path_.nodes[segment + 1], *at);
+                if (ok < 0) return false;
+                if (ok) {
+                    segment_end_[segment] = at;
+                    if (segment + 1 == path_.edges.size()) {
+                        record_chain();
+                    } else {
+                        segment_begin_[segment + 1] = chain_.size();
+                        frames_.push_back(Frame{segment + 1, 0, at, false, true});
+                    }
+                }
+            }
+            continue;
+        }
+        Step step;
+        if (!top.candidates.next(step)) {
+            if (top.owns_step) {
+                used_[chain_.back().edge] = 0;
+                chain_.pop_back();
+            }
+            frames_.pop_back();
+            continue;
+        }
+        if (used_[step.edge]) continue; // no edge twice in one whole path
+        if (!signals_.tick()) return false;
+        const std::size_t segment = top.segment;
+        const std::uint32_t hops = top.hops;
+        MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
+        if (accepted == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return false;
+        if (accepted == MatchResult::NoMatch) continue;
+        used_[step.edge] = 1;
+        chain_.push_back(step);
+        frames_.push_back(Frame{segment, hops + 1, &to_node(step), true, true});
+    }
+    return true;
+}
+
+// A leading range with minimum 0: first the zero-length chains, one per node
+// of the node dict that both end patterns accept, in the dict's order.
+bool ChainMatcher::zero_length_starts() {
+    std::vector<Ref> nodes; // held: the patterns' `==` may run Python code
+    if (anchor) {
+        nodes.emplace_back(); // only the anchor starts a chain
+    } else {
+        nodes.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(nodes_dict_)));
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(nodes_dict_, &position, &key, &value)) {
+            if (!node_value(value)) return false;
+            nodes.push_back(Ref::borrow(value));
+        }
+    }
+    DictWatch node_watch(nodes_dict_);
+    for (const Ref& object : nodes) {
+        if (!signals_.tick()) return false;
+        const NodeValue& node = object ? *node_value(object.get()) : *anchor;
+        int ok = accepts(path_.nodes[0], node);
+        if (ok < 0 || (runs_python_ && !node_watch.unchanged())) return false;
+        if (!ok) continue;
+        start_ = &node;
+        chain_.clear();
+        segment_begin_[0] = 0;
+        if (!search(Frame{0, 0, &node, false, false})) return false;
+        if (found) break;
+    }
+    return true;
+}
+
+// Every chain whose first hop is `step`.
+bool ChainMatcher::first_hop(const Step& step) {
+    int taken = take_first(step);
+    if (taken <= 0) return taken == 0;
+    start_ = &from_node(step);
+    chain_.assign(1, step);
+    segment_begin_[0] = 0;
+    used_[step.edge] = 1;
+    bool ok = search(Frame{0, 1, &to_node(step), false, true});
+    for (const Step& held : chain_) used_[held.edge] = 0; // a probe may stop mid-chain
+    return ok;
 }
 
 bool ChainMatcher::run() {
@@ -204,18 +330,23 @@ bool ChainMatcher::run() {
     } else if (!load_edges()) {
         return false;
     }
-    std::size_t hops = path_.edges.size();
-    node_lists.resize(hops + 1);
-    edge_lists.resize(hops);
+    const std::size_t segments = path_.edges.size();
+    node_lists.resize(segments + 1);
+    edge_lists.resize(segments);
+    segment_begin_.assign(segments, 0);
+    segment_end_.assign(segments, nullptr);
     found = false;
+    if (min_[0] == 0 && !zero_length_starts()) return false;
+    if (max_[0] == 0 || found) return true;
     if (anchor) {
         HopCandidates first_hops = candidates_from(0, anchor->type->digest());
         Step step;
         while (!found && first_hops.next(step)) {
-            if (!follow(step)) return false;
+            if (!first_hop(step)) return false;
         }
         return true;
     }
+    // The first hop of every chain: each edge in dict order, as a fixed first hop.
     Direction first_direction = direction_of(path_.edges[0]);
     for (std::uint32_t first = 0; first < edges_.size() && !found; ++first) {
         Step steps[2] = {{first, first_direction == Direction::Backward}, {first, true}};
@@ -225,43 +356,8 @@ bool ChainMatcher::run() {
             if (parts.start.type->digest() != parts.end.type->digest()) count = 2; // a self-loop once
         }
         for (int k = 0; k < count && !found; ++k) {
-            if (!follow(steps[k])) return false;
+            if (!first_hop(steps[k])) return false;
         }
-    }
-    return true;
-}
-
-bool ChainMatcher::follow(const Step& step) {
-    std::size_t hops = path_.edges.size();
-    chain_.clear();
-    int taken = try_step(0, step);
-    if (taken < 0) return false;
-    if (taken == 0) return true;
-    chain_.assign(1, step);
-    if (hops == 1) {
-        record_chain();
-        return true;
-    }
-    std::vector<HopCandidates> frames; // depth-first: one frame per hop after the first
-    frames.push_back(candidates_from(1, to_node(step).type->digest()));
-    while (!frames.empty() && !found) {
-        std::size_t hop = frames.size(); // the hop the top frame's candidates are for
-        Step candidate;
-        if (!frames.back().next(candidate)) {
-            frames.pop_back();
-            chain_.pop_back();
-            continue;
-        }
-        int ok = try_step(hop, candidate);
-        if (ok < 0) return false;
-        if (ok == 0) continue;
-        chain_.push_back(candidate);
-        if (hop + 1 == hops) {
-            record_chain();
-            chain_.pop_back();
-            continue;
-        }
-        frames.push_back(candidates_from(hop + 1, to_node(candidate).type->digest()));
     }
     return true;
 }

@@ -34,10 +34,7 @@ namespace velarto::py::query {
 
 namespace {
 
-PyObject* wrap(const QueryResult& value) {
-    if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);
-    return edge_to_python(std::get<EdgeValue>(value));
-}
+PyObject* wrap(const QueryResult& value) { return result_to_python(value); }
 
 // `var.key` where `var` is bound: the first '.' whose prefix names a
 // variable. False with an exception set when the key cannot be made.
@@ -117,9 +114,10 @@ bool read_cell(const Column& column, std::size_t index, const QueryResult& entry
         cell.element = &entry;
         return true;
     }
-    PyObject* properties = std::holds_alternative<NodeValue>(entry) ? std::get<NodeValue>(entry).properties.get()
-                                                                    : std::get<EdgeValue>(entry).properties.get();
-    PyObject* found = PyDict_Check(properties) ? PyDict_GetItemWithError(properties, column.property.get()) : nullptr;
+    PyObject* properties = properties_of(entry); // an edge list has none: None
+    PyObject* found = properties && PyDict_Check(properties)
+                          ? PyDict_GetItemWithError(properties, column.property.get())
+                          : nullptr;
     if (!found && PyErr_Occurred()) return false;
     cell.value = Ref::borrow(found ? found : Py_None);
     return true;

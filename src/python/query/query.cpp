@@ -120,17 +120,20 @@ bool text_list(const Signature& signature, PyObject* const* items, Py_ssize_t co
 // --- match, create, merge ----------------------------------------------------------
 
 // Where a method keeps the arguments of the path, node and edge forms; kNone
-// for what it lacks (merge reads no pattern, create takes no schemas). All
-// three share their first parameters (pattern, node, edge: str or None) and
-// end with properties (dict or None), checked at once before any form is read.
+// for what it lacks (create takes no schemas). All three share their first
+// parameters (pattern, node, edge: str or None) and end with properties (dict
+// or None), checked at once before any form is read.
 constexpr int kNone = -1;
 struct FormParameters {
     int pattern, node, edge, type, type_schema, term, term_schema, start, end, properties;
     bool ends_required; // create and merge need names for start and end; match takes anything else as none
+    const char* writes; // create and merge: the path must be writable (parse_writable_path)
+    bool pattern_last;  // merge: the path form only when neither node nor edge is given
 };
 
 // Records the operation of the first form whose argument is given (pattern,
-// then node, then edge), or none when none is.
+// then node, then edge; for merge node, edge, then pattern), or none when
+// none is.
 template <class Op>
 PyObject* form_builder(const Signature& signature, const FormParameters& p, METHOD_ARGS) {
     Bound a;
@@ -145,12 +148,15 @@ PyObject* form_builder(const Signature& signature, const FormParameters& p, METH
     Entry entry(state);
     if (!entry) return nullptr;
     std::optional<query::Operation> operation;
-    if (!absent(given(p.pattern))) {
-        if constexpr (std::is_constructible_v<decltype(Op::form), query::PathForm>) {
-            query::PathForm form;
-            if (!parse_path(a[p.pattern], form.path)) return nullptr;
-            operation = Op{std::move(form)};
-        }
+    auto path_form = [&]() {
+        query::PathForm form;
+        bool ok = p.writes ? parse_writable_path(a[p.pattern], p.writes, form.path)
+                           : parse_path(a[p.pattern], form.path);
+        if (ok) operation = Op{std::move(form)};
+        return ok;
+    };
+    if (!p.pattern_last && !absent(given(p.pattern))) {
+        if (!path_form()) return nullptr;
     } else if (!absent(a[p.node])) {
         query::NodeForm form;
         if (!build_node_pattern(a[p.node], a[p.type], given(p.type_schema), a[p.properties], form.pattern,
@@ -166,6 +172,8 @@ PyObject* form_builder(const Signature& signature, const FormParameters& p, METH
             return nullptr;
         }
         operation = Op{std::move(form)};
+    } else if (p.pattern_last && !absent(given(p.pattern))) {
+        if (!path_form()) return nullptr;
     }
     return finish_builder(state, std::move(operation));
 }
@@ -176,7 +184,7 @@ const Signature kMatch{"match",
                         "term_type_schema", "properties"},
                        1, 0};
 constexpr FormParameters kMatchForms{M_PATTERN, M_NODE, M_EDGE, M_TYPE, M_TYPE_SCHEMA,
-                                     M_TERM, M_TERM_SCHEMA, M_START, M_END, M_PROPERTIES, false};
+                                     M_TERM, M_TERM_SCHEMA, M_START, M_END, M_PROPERTIES, false, nullptr, false};
 
 PyObject* query_match(METHOD_ARGS) {
     return form_builder<query::MatchOp>(kMatch, kMatchForms, self, args, nargs, kwnames);
@@ -185,7 +193,7 @@ PyObject* query_match(METHOD_ARGS) {
 enum CreateParam { C_PATTERN, C_NODE, C_EDGE, C_TYPE, C_TERM, C_START, C_END, C_PROPERTIES };
 const Signature kCreate{"create", {"pattern", "node", "edge", "type", "term", "start", "end", "properties"}, 1, 0};
 constexpr FormParameters kCreateForms{C_PATTERN, C_NODE, C_EDGE, C_TYPE, kNone,
-                                      C_TERM, kNone, C_START, C_END, C_PROPERTIES, true};
+                                      C_TERM, kNone, C_START, C_END, C_PROPERTIES, true, "create", false};
 
 PyObject* query_create(METHOD_ARGS) {
     return form_builder<query::CreateOp>(kCreate, kCreateForms, self, args, nargs, kwnames);
@@ -196,8 +204,8 @@ const Signature kMerge{"merge",
                        {"pattern", "node", "edge", "type", "type_schema", "term", "term_type_schema", "start",
                         "end", "properties"},
                        1, 0};
-constexpr FormParameters kMergeForms{kNone, G_NODE, G_EDGE, G_TYPE, G_TYPE_SCHEMA,
-                                     G_TERM, G_TERM_SCHEMA, G_START, G_END, G_PROPERTIES, true};
+constexpr FormParameters kMergeForms{G_PATTERN, G_NODE, G_EDGE, G_TYPE, G_TYPE_SCHEMA,
+                                     G_TERM, G_TERM_SCHEMA, G_START, G_END, G_PROPERTIES, true, "merge", true};
 
 PyObject* query_merge(METHOD_ARGS) {
     return form_builder<query::MergeOp>(kMerge, kMergeForms, self, args, nargs, kwnames);
@@ -397,8 +405,10 @@ PyMethodDef query_methods[] = {
      "term=None, term_type_schema=None, properties=None)\n--\n\n"
      "Matches nodes, edges, or paths in the graph.\n\n"
      "# Arguments\n\n"
-     "* `pattern` - A pattern string such as `(a:Person)-[r:knows]->(b:Person)`; when given, every other "
-     "argument is ignored\n"
+     "* `pattern` - A pattern string such as `(a:Person {name: 'Ann'})-[r:Person -> Person]->(b:Person)` "
+     "(labels are types; a map filters by properties; a range such as `*1..3` after an edge's variable "
+     "or type matches chains of hops and binds a list of edges); when given, every other argument is "
+     "ignored\n"
      "* `node` - The variable to bind matching nodes to (node form)\n"
      "* `edge` - The variable to bind matching edges to (edge form, when no `node` is given)\n"
      "* `start`, `end` - Variables for the start and end nodes of matched edges\n"
@@ -410,7 +420,7 @@ PyMethodDef query_methods[] = {
      "# Returns\n\n"
      "A new `Query` for method chaining\n\n"
      "# Examples\n\n"
-     "```python\nquery.match(\"(a:Person)-[r:knows]->(b:Person)\")\n"
+     "```python\nquery.match(\"(a:Person {name: 'Ann'})-[r:Person -> Person*1..3]->(b:Person)\")\n"
      "query.match(node=\"p\", type=velarto.Variable(\"Person\"), properties={\"age\": 30})\n"
      "query.match(edge=\"r\", start=\"a\", end=\"b\", term_type_schema=\"$A -> B$\")\n```"},
     {"where", FASTCALL(query_where), FAST,
@@ -476,8 +486,13 @@ const char kQueryDoc[] =
     "Builder methods record operations and return a new `Query`; nothing runs until `execute`, "
     "`return_`, `return_distinct` or `return_count` is called, and each of those runs every recorded "
     "operation again from the first.\n\n"
+    "Labels in pattern strings are types: `[r:knows]` matches edges whose term's type is `knows`. "
+    "To select edges by term name, filter with `where`.\n\n"
     "# Example\n\n"
-    "```python\nrows = graph.query().match(\"(a:Person)-[r:knows]->(b:Person)\").return_(\"a\", \"b\")\n```\n\n"
+    "```python\nquery = velarto.Query(graph)\n"
+    "rows = (query.match(\"(a:Person)-[r:Person -> Person]->(b:Person)\")\n"
+    "        .where(\"name(r) = 'knows'\")\n"
+    "        .return_(\"a\", \"b\"))\n```\n\n"
     "# Fields\n\nNone visible from Python: the graph's dictionaries, the bound variables and the queued "
     "operations are internal";
 

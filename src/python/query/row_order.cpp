@@ -35,11 +35,6 @@ struct KeyValue {
     Ref type_name; // Other: the type's __name__
 };
 
-PyObject* properties_of(const QueryResult& entry) {
-    if (auto* node = std::get_if<NodeValue>(&entry)) return node->properties.get();
-    return std::get<EdgeValue>(entry).properties.get();
-}
-
 bool classify(PyObject* object, KeyValue& out) {
     out.object = Ref::borrow(object);
     if (PyBool_Check(object) || PyLong_Check(object)) {

@@ -1,0 +1,100 @@
+// Per-run indexes of the edges by start node and by end node.
+//
+// A chain search asks, at each node, for the edges leaving or entering it,
+// in edge-dict order. Nodes are keyed by the digest of their type (two nodes
+// have equal uids exactly when their types do). The index gives every
+// distinct node a dense id through one open-addressing table (a digest is a
+// SHA-256 value, so its first eight bytes are already a good hash), then
+// sorts the edge positions by start id and by end id with a counting sort:
+// two flat arrays and their offsets, built in O(edges) with a handful of
+// allocations, and walked in place by the search. Counting sort is stable,
+// so each node's edges stay in dict order.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "core/type.hpp"
+
+namespace velarto::py::query {
+
+// A run of edge positions, in dict order.
+struct EdgeSpan {
+    const std::uint32_t* begin = nullptr;
+    std::size_t size = 0;
+};
+
+class EdgeIndex {
+public:
+    // `start(i)` and `end(i)` give the digests of edge i's end points.
+    template <class StartOf, class EndOf>
+    void build(std::size_t edges, StartOf start, EndOf end) {
+        std::size_t capacity = 16;
+        while (capacity < 4 * edges) capacity *= 2;
+        slots_.assign(capacity, Slot{});
+        std::vector<std::uint32_t> start_ids(edges), end_ids(edges);
+        for (std::size_t i = 0; i < edges; ++i) {
+            start_ids[i] = intern(start(i));
+            end_ids[i] = intern(end(i));
+        }
+        sort(start_ids, by_start_offsets_, by_start_);
+        sort(end_ids, by_end_offsets_, by_end_);
+    }
+
+    EdgeSpan starting_at(const core::Digest& node) const { return span(node, by_start_offsets_, by_start_); }
+    EdgeSpan ending_at(const core::Digest& node) const { return span(node, by_end_offsets_, by_end_); }
+
+private:
+    struct Slot {
+        std::uint64_t key = 0;
+        const core::Digest* digest = nullptr; // empty when null
+        std::uint32_t id = 0;
+    };
+
+    static std::uint64_t key_of(const core::Digest& digest) {
+        std::uint64_t key;
+        std::memcpy(&key, digest.data(), sizeof key);
+        return key;
+    }
+
+    // The slot of a digest: its own, or the empty one where it would go.
+    const Slot& find(const core::Digest& digest, std::uint64_t key) const {
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = static_cast<std::size_t>(key) & mask;; at = (at + 1) & mask) {
+            const Slot& slot = slots_[at];
+            if (!slot.digest || (slot.key == key && *slot.digest == digest)) return slot;
+        }
+    }
+
+    std::uint32_t intern(const core::Digest& digest) {
+        std::uint64_t key = key_of(digest);
+        Slot& slot = const_cast<Slot&>(find(digest, key));
+        if (!slot.digest) slot = Slot{key, &digest, ids_++};
+        return slot.id;
+    }
+
+    void sort(const std::vector<std::uint32_t>& ids, std::vector<std::uint32_t>& offsets,
+              std::vector<std::uint32_t>& out) {
+        offsets.assign(ids_ + 1, 0);
+        for (std::uint32_t id : ids) ++offsets[id + 1];
+        for (std::uint32_t id = 0; id < ids_; ++id) offsets[id + 1] += offsets[id];
+        out.resize(ids.size());
+        std::vector<std::uint32_t> next(offsets.begin(), offsets.end() - 1);
+        for (std::uint32_t i = 0; i < ids.size(); ++i) out[next[ids[i]]++] = i;
+    }
+
+    EdgeSpan span(const core::Digest& node, const std::vector<std::uint32_t>& offsets,
+                  const std::vector<std::uint32_t>& edges) const {
+        if (slots_.empty()) return {};
+        const Slot& slot = find(node, key_of(node));
+        if (!slot.digest) return {};
+        return {edges.data() + offsets[slot.id], offsets[slot.id + 1] - offsets[slot.id]};
+    }
+
+    std::vector<Slot> slots_;
+    std::uint32_t ids_ = 0;
+    std::vector<std::uint32_t> by_start_offsets_, by_start_, by_end_offsets_, by_end_;
+};
+
+} // namespace velarto::py::query
