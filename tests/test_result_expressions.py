@@ -371,3 +371,19 @@ def test_compose_refuses_other_values(value, message):
     add_node(g, "N")
     with pytest.raises(TypeError, match=f"^{message.replace('(', '[(]').replace(')', '[)]')}$"):
         g.query().match(node="n").params(r=value).return_("compose($r)")
+
+
+def test_compose_of_a_bound_edge_list_agrees_with_the_python_list():
+    # The lists a variable-length match binds, read in place, and the same
+    # edges handed back as a Python list.
+    g = Graph()
+    n = [add_node(g, f"N{i}") for i in range(4)]
+    for name, (left, right), (i, j) in [("f", (A, B), (0, 1)), ("g", (B, C), (1, 2)), ("h", (C, A), (2, 0)),
+                                        ("k", (D, D), (2, 3))]:
+        add_edge(g, name, n[i], n[j], term_type=Application(left, right))
+    rows = g.query().match("(a:N0)-[r*0..4]->(b)").return_("r", "compose(r) AS c", "size(r) AS s")
+    assert sorted(len(row["r"]) for row in rows) == [0, 1, 2, 3, 3]
+    for row in rows:
+        alone = g.query().match(node="n", type=Variable("N0")).params(r=row["r"])
+        assert alone.return_("compose($r) AS c", "size($r) AS s") == [{"c": row["c"], "s": row["s"]}]
+    assert [row["c"] for row in rows if [e.term.name for e in row["r"]] == ["f", "g", "h"]] == ["(A -> A)"]

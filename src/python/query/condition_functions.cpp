@@ -47,6 +47,30 @@ bool set_object(PyObject* result, Value& out) {
     return true;
 }
 
+// The display form of the function type that `count` term types compose to
+// when each one's right side equals the next one's left side; nothing (null)
+// for an empty list, a term that is not a function, or a break in the chain.
+template <class TypeAt>
+bool compose_types(std::size_t count, TypeAt type_at, Value& out) {
+    out = Value{};
+    if (count == 0) return true;
+    const core::TypeNode* first = nullptr;
+    const core::TypeNode* last = nullptr;
+    for (std::size_t i = 0; i < count; ++i) {
+        const core::TypeNode& type = type_at(i);
+        if (!type.is_application()) return true;
+        if (last && !core::equal(*last, *type.left())) return true;
+        if (!first) first = type.left().get();
+        last = type.right().get();
+    }
+    std::string text = "(";
+    core::append_display(text, *first);
+    text += " -> ";
+    core::append_display(text, *last);
+    text += ")";
+    return set_text(text, out);
+}
+
 } // namespace
 
 // A function of one argument (coalesce is evaluated by the walk itself).
@@ -59,6 +83,11 @@ bool ConditionEvaluator::apply_function(const ExprNode& expr, const Value& argum
         if (is_list) return true;
         return graph_function(expr.function, argument, out);
     case Function::Compose: {
+        if (auto* list = argument.element ? std::get_if<EdgeListValue>(argument.element) : nullptr) {
+            return compose_types(list->edges.size(), [&](std::size_t i) -> const core::TypeNode& {
+                return *list->edges[i].core->term.type;
+            }, out);
+        }
         if (!is_list) return wrong_argument(expr.function, "a list of edges", argument);
         return compose_edges(argument.object.get(), out);
     }
@@ -111,16 +140,9 @@ bool compose_edges(PyObject* edges, Value& out) {
             return false;
         }
     }
-    if (count == 0) return true;
-    core::TypeRef first, last;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        const core::TypeRef& type = edge_value(PySequence_Fast_GET_ITEM(edges, i))->core->term.type;
-        if (!type->is_application()) return true;
-        if (last && !core::equal(*last, *type->left())) return true;
-        if (!first) first = type->left();
-        last = type->right();
-    }
-    return set_text(core::display(*core::TypeRef::application(first, last)), out);
+    return compose_types(static_cast<std::size_t>(count), [&](std::size_t i) -> const core::TypeNode& {
+        return *edge_value(PySequence_Fast_GET_ITEM(edges, static_cast<Py_ssize_t>(i)))->core->term.type;
+    }, out);
 }
 
 bool ConditionEvaluator::text_test(Op op, const Value& text, const Value& other, Truth& out) {
