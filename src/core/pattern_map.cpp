@@ -118,7 +118,10 @@ private:
         if (pos_ >= text_.size()) return "the end of the map";
         std::size_t next = pos_;
         decode_utf8(text_, next);
-        return "'" + std::string(text_.substr(pos_, next - pos_)) + "'";
+        std::string found(1, '\'');
+        found.append(text_.substr(pos_, next - pos_));
+        found.push_back('\'');
+        return found;
     }
     std::optional<std::string> key(std::string& out);
 
