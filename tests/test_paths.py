@@ -305,3 +305,69 @@ def test_chains_through_a_hub():
     add_edge(g, "out", hub, end)
     rows = rows_of(g, "(a)-[r]->(b)-[s]->(c:End)", "a", "s")
     assert len(rows) == 2000 and all(r["s"] == "out" for r in rows)
+
+
+# --- a limit right after a match ends the search early, with the same rows -----------------------
+
+def complete_graph(size):
+    g, n = graph_with(*(f"N{i}" for i in range(size)))
+    for i in range(size):
+        for j in range(size):
+            if i != j:
+                add_edge(g, f"e{i}_{j}", n[f"N{i}"], n[f"N{j}"], w=i * size + j)
+    return g
+
+
+@pytest.mark.parametrize("cuts", [
+    [("limit", 0)], [("limit", 1)], [("limit", 7)], [("limit", 10_000)],
+    [("skip", 5), ("limit", 4)], [("limit", 9), ("skip", 3)], [("skip", 2), ("skip", 3), ("limit", 2)],
+    [("limit", 6), ("limit", 2)], [("skip", 200)],
+])
+@pytest.mark.parametrize("pattern", ["(a)-[r]->(b)-[s]->(c)", "(a)-[r*1..2]-(b)", "(a)<-[r]-(b)"])
+@pytest.mark.parametrize("before", [False, True], ids=["alone", "after a longer list"])
+def test_limit_after_a_match_keeps_the_rows_of_the_full_run(pattern, cuts, before):
+    g = complete_graph(5)
+
+    def query():
+        q = g.query()
+        if before:  # a longer list already bound: rows past the chains stay rows
+            q = q.match(node="x").match(node="y").match(node="z").match("(p)-[q1]->(o)-[q2]->(u)")
+        return q.match(pattern)
+
+    names = ["a", "r", "b"] + (["x", "p"] if before else [])
+    full = labels_of(query().return_(*names))
+    expected = full
+    for how, count in cuts:
+        expected = expected[count:] if how == "skip" else expected[:count]
+    q = query()
+    for how, count in cuts:
+        q = getattr(q, how)(count)
+    assert labels_of(q.return_(*names)) == expected
+    assert q.return_count() == len(expected)
+
+
+def labels_of(rows):
+    return [{k: [e.term.name for e in v] if isinstance(v, list) else str(v) for k, v in row.items()} for row in rows]
+
+
+def test_limit_does_not_cut_a_search_that_runs_python_code():
+    # A property test runs `==` for every candidate of the full run: a limit
+    # must not change what that code sees (nor which of its errors surface).
+    g = complete_graph(4)
+    seen = []
+
+    class Counting:
+        def __init__(self, value):
+            self.value = value
+
+        def __eq__(self, other):
+            seen.append(self.value)
+            return True
+
+    for edge in g.edges.values():
+        edge.properties["w"] = Counting(edge.properties["w"])
+    g.query().match("(a)-[r {w: 1}]->(b)").return_count()
+    full = list(seen)
+    seen.clear()
+    assert len(g.query().match("(a)-[r {w: 1}]->(b)").limit(2).return_("r")) == 2
+    assert seen == full

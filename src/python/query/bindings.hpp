@@ -8,7 +8,9 @@
 // and no uid; Python sees it as a list of Edge objects.
 #pragma once
 
+#include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -64,14 +66,16 @@ inline bool same_result(const QueryResult& a, const QueryResult& b) {
     return true;
 }
 
+// Variables are found through a hash index, so a path that names thousands of
+// variables binds them in linear time. Steps may change the lists in place
+// through `entries()`, never the names: dropping variables goes through
+// `retain`, which keeps the index right.
 class Bindings {
 public:
     // The list bound to `name`, or nullptr.
     ResultList* find(const std::string& name) {
-        for (auto& [key, list] : entries_) {
-            if (key == name) return &list;
-        }
-        return nullptr;
+        auto found = index_.find(name);
+        return found == index_.end() ? nullptr : &entries_[found->second].second;
     }
     const ResultList* find(const std::string& name) const {
         return const_cast<Bindings*>(this)->find(name);
@@ -81,14 +85,23 @@ public:
         if (ResultList* existing = find(name)) {
             *existing = std::move(list);
         } else {
-            entries_.emplace_back(name, std::move(list));
+            add(name, std::move(list));
         }
     }
 
     void append(const std::string& name, QueryResult value) {
         ResultList* existing = find(name);
-        if (!existing) existing = &entries_.emplace_back(name, ResultList{}).second;
+        if (!existing) existing = &add(name, ResultList{});
         existing->push_back(std::move(value));
+    }
+
+    // Keeps the variables whose entry `keep` accepts, in their order.
+    template <class Keep>
+    void retain(Keep keep) {
+        entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [&](const auto& e) { return !keep(e); }),
+                       entries_.end());
+        index_.clear();
+        for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
     }
 
     // The row count: the longest list.
@@ -103,7 +116,13 @@ public:
     const std::vector<std::pair<std::string, ResultList>>& entries() const { return entries_; }
 
 private:
+    ResultList& add(const std::string& name, ResultList list) {
+        index_.emplace(name, entries_.size());
+        return entries_.emplace_back(name, std::move(list)).second;
+    }
+
     std::vector<std::pair<std::string, ResultList>> entries_;
+    std::unordered_map<std::string, std::size_t> index_; // name -> position in entries_
 };
 
 } // namespace velarto::py::query

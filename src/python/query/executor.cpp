@@ -43,7 +43,7 @@ bool match_node(QueryState& state, NodePatternValue& pattern) {
 
 } // namespace
 
-bool run_match(QueryState& state, const MatchOp& match) {
+bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap) {
     // Steps work on copies of the patterns: a pattern compiles its schema on
     // first use, and the operation list is shared between query copies.
     if (auto* node = std::get_if<NodeForm>(&match.form)) {
@@ -57,7 +57,7 @@ bool run_match(QueryState& state, const MatchOp& match) {
         path.nodes[1].variable = edge->end;
         path.edges.push_back(edge->pattern);
         path.edges[0].direction = "forward";
-        return match_chains(state, path);
+        return match_chains(state, path, row_cap);
     }
     PathPatternValue path = std::get<PathForm>(match.form).path;
     if (path.nodes.size() == 1 && path.edges.empty()) return match_node(state, path.nodes[0]);
@@ -68,9 +68,29 @@ bool run_match(QueryState& state, const MatchOp& match) {
         }
         return true;
     }
-    if (path.edges.size() + 1 == path.nodes.size()) return match_chains(state, path);
+    if (path.edges.size() + 1 == path.nodes.size()) return match_chains(state, path, row_cap);
     return true; // no other shape of path has a meaning: nothing is scanned or bound
 }
+
+namespace {
+
+// How many rows can survive the `skip` and `limit` calls that directly follow
+// the operation at `index`: rows past skips + limit are cut whatever they hold.
+std::size_t rows_kept_after(const std::vector<const Operation*>& queue, std::size_t index) {
+    std::size_t offset = 0;
+    for (std::size_t i = index + 1; i < queue.size(); ++i) {
+        if (auto* skip = std::get_if<SkipOp>(queue[i])) {
+            offset = skip->count > SIZE_MAX - offset ? SIZE_MAX : offset + skip->count;
+        } else if (auto* limit = std::get_if<LimitOp>(queue[i])) {
+            return limit->count > SIZE_MAX - offset ? SIZE_MAX : offset + limit->count;
+        } else {
+            break;
+        }
+    }
+    return SIZE_MAX;
+}
+
+} // namespace
 
 bool execute_operations(QueryState& state) {
     // The list is persistent: holding a copy keeps every operation alive even
@@ -93,7 +113,7 @@ bool execute_operations(QueryState& state) {
         bool ok = std::visit(
             [&](const auto& op) -> bool {
                 using Op = std::decay_t<decltype(op)>;
-                if constexpr (std::is_same_v<Op, MatchOp>) return run_match(state, op);
+                if constexpr (std::is_same_v<Op, MatchOp>) return run_match(state, op, rows_kept_after(queue, i));
                 else if constexpr (std::is_same_v<Op, CreateOp>) return run_create(state, op);
                 else if constexpr (std::is_same_v<Op, MergeOp>) return run_merge(state, op);
                 else if constexpr (std::is_same_v<Op, SetOp>) return run_set(state, op);

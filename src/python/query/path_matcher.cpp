@@ -118,6 +118,10 @@ public:
     bool probing = false;
     const NodeValue* anchor = nullptr;
     bool found = false;
+    // Matching: stop once this many chains are recorded, where no Python code
+    // runs (so nobody can tell the rest was never looked at).
+    std::size_t cap = SIZE_MAX;
+    std::size_t recorded = 0;
 
     std::vector<ResultList> node_lists;
     std::vector<ResultList> edge_lists;
@@ -224,6 +228,7 @@ void ChainMatcher::record_chain() {
         }
         node_lists[segment + 1].emplace_back(*segment_end_[segment]);
     }
+    if (++recorded >= cap && !runs_python_) found = true;
 }
 
 // Depth-first from one place. At each place the chain is first reported
@@ -387,8 +392,9 @@ bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
     return ok;
 }
 
-bool match_chains(QueryState& state, PathPatternValue& path) {
+bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap) {
     ChainMatcher matcher(state, path);
+    matcher.cap = row_cap;
     if (!matcher.run()) return false;
     // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the later place.
     Bindings& bindings = state.writable_bindings();

@@ -11,7 +11,11 @@ namespace velarto::py::query {
 // consecutive edges meet at the same node (by uid) in the written directions,
 // whose nodes each node pattern accepts and which uses no edge twice. Chains
 // come depth-first, each hop in the edge dict's order.
-bool match_chains(QueryState& state, PathPatternValue& path);
+//
+// `row_cap` is how many chains the rows after this step can keep (a `limit`
+// right after the match): when the search runs no Python code, finding more
+// could change nothing, so it stops there.
+bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap = SIZE_MAX);
 
 class ChainMatcher;
 

@@ -62,9 +62,7 @@ bool RowOperations::apply(const WithOp& op) {
     };
     const auto& entries = state_.bindings->entries();
     if (std::all_of(entries.begin(), entries.end(), named)) return true;
-    auto& writable = state_.writable_bindings().entries();
-    writable.erase(std::remove_if(writable.begin(), writable.end(), [&](const auto& e) { return !named(e); }),
-                   writable.end());
+    state_.writable_bindings().retain(named);
     return true;
 }
 
