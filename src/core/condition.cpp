@@ -67,16 +67,6 @@ Op binary_op(Tok kind) {
     }
 }
 
-bool same_word(std::string_view word, std::string_view lower) {
-    if (word.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower[i]) return false;
-    }
-    return true;
-}
-
 std::optional<Function> function_named(std::string_view word) {
     static constexpr Function kAll[] = {Function::Type,    Function::Name,    Function::Uid,
                                         Function::Size,    Function::ToLower, Function::ToUpper,
@@ -117,7 +107,7 @@ public:
         if (peek().kind == Tok::End) return VelartoError::invalid_query("expression is empty");
         ResultItem item;
         std::uint32_t root = expression();
-        if (root != kFailed && peek().kind == Tok::Word && same_word(source(peek()), "as")) {
+        if (root != kFailed && peek().kind == Tok::Word && same_ignoring_case(source(peek()), "as")) {
             advance();
             if (peek().kind == Tok::Word || peek().kind == Tok::Quoted) {
                 Token alias = advance();
@@ -445,7 +435,7 @@ private:
 
     // A function call, an aggregate or exists(...), at the function's name.
     int open_call(std::vector<Frame>& frames, std::uint32_t& out) {
-        if (same_word(source(peek()), "exists")) {
+        if (same_ignoring_case(source(peek()), "exists")) {
             out = exists();
             return out == kFailed ? -1 : 0;
         }
@@ -470,7 +460,7 @@ private:
             out = add(std::move(node));
             return out == kFailed ? -1 : 0;
         }
-        if (aggregate && peek().kind == Tok::Word && same_word(source(peek()), "distinct") &&
+        if (aggregate && peek().kind == Tok::Word && same_ignoring_case(source(peek()), "distinct") &&
             peek(1).kind != Tok::RParen && peek(1).kind != Tok::Comma) {
             advance();
             node.boolean = true;

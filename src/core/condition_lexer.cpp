@@ -15,6 +15,16 @@
 
 namespace velarto::core {
 
+bool same_ignoring_case(std::string_view word, std::string_view lower) {
+    if (word.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
 namespace {
 
 bool is_ascii_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -27,16 +37,6 @@ int hex_digit(char32_t c) {
     if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
     if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
     return -1;
-}
-
-bool same_ignoring_case(std::string_view word, std::string_view lower) {
-    if (word.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower[i]) return false;
-    }
-    return true;
 }
 
 Keyword keyword_of(std::string_view word) {

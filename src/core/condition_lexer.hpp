@@ -93,4 +93,8 @@ bool is_bare_name(std::string_view text, bool keywords_allowed);
 // text in quotes (shortened when long).
 std::string describe_token(const Token& token, std::string_view text);
 
+// True when `word` equals `lower` (a lowercase ASCII text) ignoring ASCII case:
+// keywords and function names are case-insensitive.
+bool same_ignoring_case(std::string_view word, std::string_view lower);
+
 } // namespace velarto::core
