@@ -371,3 +371,27 @@ def test_limit_does_not_cut_a_search_that_runs_python_code():
     seen.clear()
     assert len(g.query().match("(a)-[r {w: 1}]->(b)").limit(2).return_("r")) == 2
     assert seen == full
+
+
+def test_places_that_cannot_finish_are_still_tested_when_python_code_runs():
+    # On the path N0 -> N1 -> N2 -> N3 the chain that starts with N2 -> N3 cannot
+    # take its second hop; without Python code it is refused at once, but a
+    # property test must still see N3 as it would in a plain depth-first walk.
+    g, n = graph_with("N0", "N1", "N2", "N3")
+    seen = []
+
+    class Seen:
+        def __init__(self, name):
+            self.name = name
+
+        def __eq__(self, other):
+            seen.append(self.name)
+            return True
+
+    for name, node in n.items():
+        node.properties["k"] = Seen(name)
+    for i in range(3):
+        add_edge(g, f"e{i}", n[f"N{i}"], n[f"N{i + 1}"])
+    rows = g.query().match("(a)-[r]->(b {k: 1})-[s]->(c)").return_("a", "c")
+    assert labels(rows) == [{"a": "N0", "c": "N2"}, {"a": "N1", "c": "N3"}]
+    assert seen == ["N1", "N2", "N3"]

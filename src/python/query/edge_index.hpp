@@ -11,6 +11,7 @@
 // so each node's edges stay in dict order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -33,13 +34,56 @@ public:
         std::size_t capacity = 16;
         while (capacity < 4 * edges) capacity *= 2;
         slots_.assign(capacity, Slot{});
-        std::vector<std::uint32_t> start_ids(edges), end_ids(edges);
+        start_ids_.resize(edges);
+        end_ids_.resize(edges);
         for (std::size_t i = 0; i < edges; ++i) {
-            start_ids[i] = intern(start(i));
-            end_ids[i] = intern(end(i));
+            start_ids_[i] = intern(start(i));
+            end_ids_[i] = intern(end(i));
         }
-        sort(start_ids, by_start_offsets_, by_start_);
-        sort(end_ids, by_end_offsets_, by_end_);
+        sort(start_ids_, by_start_offsets_, by_start_);
+        sort(end_ids_, by_end_offsets_, by_end_);
+    }
+
+    static constexpr std::uint32_t kUnbounded = UINT32_MAX;
+
+    // The dense id of a node, or -1 for a node with no edge.
+    std::int64_t id_of(const core::Digest& node) const {
+        if (slots_.empty()) return -1;
+        const Slot& slot = find(node, key_of(node));
+        return slot.digest ? static_cast<std::int64_t>(slot.id) : -1;
+    }
+
+    // Per node id, the most hops of any walk from it along the edges
+    // (`forward`) or against them, or kUnbounded when a walk can reach a
+    // cycle. An upper bound on every chain from the node, found in O(edges)
+    // by peeling nodes whose remaining out-edges (in-edges) are all peeled.
+    std::vector<std::uint32_t> longest_walks(bool forward) const {
+        const std::vector<std::uint32_t>& from = forward ? start_ids_ : end_ids_;
+        // Edges arriving at a node in the walk's direction, to step back along.
+        const std::vector<std::uint32_t>& arriving_offsets = forward ? by_end_offsets_ : by_start_offsets_;
+        const std::vector<std::uint32_t>& arriving = forward ? by_end_ : by_start_;
+        std::vector<std::uint32_t> leaving(ids_, 0), longest(ids_, 0);
+        for (std::uint32_t node : from) ++leaving[node];
+        std::vector<std::uint32_t> ready;
+        for (std::uint32_t node = 0; node < ids_; ++node) {
+            if (leaving[node] == 0) ready.push_back(node);
+        }
+        std::vector<std::uint8_t> peeled(ids_, 0);
+        while (!ready.empty()) {
+            std::uint32_t node = ready.back();
+            ready.pop_back();
+            peeled[node] = 1;
+            for (std::uint32_t k = arriving_offsets[node]; k < arriving_offsets[node + 1]; ++k) {
+                std::uint32_t edge = arriving[k];
+                std::uint32_t previous = from[edge];
+                longest[previous] = std::max(longest[previous], longest[node] + 1);
+                if (--leaving[previous] == 0) ready.push_back(previous);
+            }
+        }
+        for (std::uint32_t node = 0; node < ids_; ++node) {
+            if (!peeled[node]) longest[node] = kUnbounded;
+        }
+        return longest;
     }
 
     EdgeSpan starting_at(const core::Digest& node) const { return span(node, by_start_offsets_, by_start_); }
@@ -94,6 +138,7 @@ private:
 
     std::vector<Slot> slots_;
     std::uint32_t ids_ = 0;
+    std::vector<std::uint32_t> start_ids_, end_ids_; // per edge position
     std::vector<std::uint32_t> by_start_offsets_, by_start_, by_end_offsets_, by_end_;
 };
 

@@ -109,6 +109,15 @@ public:
             min_.push_back(edge.range ? edge.range->min : 1);
             max_.push_back(edge.range ? edge.range->max.value_or(UINT32_MAX) : 1);
         }
+        const std::size_t segments = path.edges.size();
+        needed_after_.assign(segments + 1, 0);
+        direction_from_.assign(segments + 1, Direction::Any);
+        for (std::size_t s = segments; s-- > 0;) {
+            needed_after_[s] = needed_after_[s + 1] + min_[s];
+            Direction direction = direction_of(path.edges[s]);
+            bool same = s + 1 == segments || direction_from_[s + 1] == direction;
+            direction_from_[s] = same ? direction : Direction::Any;
+        }
     }
 
     bool run();
@@ -134,6 +143,7 @@ private:
     int accepts(NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
     int take_first(const Step& step);                                    // 1 taken, 0 refused, -1
     bool search(Frame first);
+    bool cannot_finish(std::size_t segment, std::uint32_t hops, const NodeValue& at);
     bool first_hop(const Step& step);
     void record_chain();
 
@@ -154,6 +164,12 @@ private:
     DictWatch watch_;
     bool runs_python_;
     std::vector<std::uint32_t> min_, max_; // hops per segment; a fixed edge is 1..1
+    // From segment s on: the fewest hops still needed, and the one direction
+    // they all take (Any when they differ); the longest walks per direction.
+    std::vector<std::uint64_t> needed_after_;
+    std::vector<Direction> direction_from_;
+    std::vector<std::uint32_t> longest_walks_[2];
+    bool walks_known_[2] = {false, false};
     // The edge dict's values, in its order, held for the whole run.
     std::vector<Ref> edges_;
     SignalCheck signals_;
@@ -199,6 +215,27 @@ int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
     MatchResult result = node_matches(pattern, node);
     if (result == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return -1;
     return result == MatchResult::Match ? 1 : 0;
+}
+
+// A place from which no walk in the pattern's remaining direction has the
+// hops the rest of the pattern needs cannot finish a chain: the bound ignores
+// node tests and edge reuse, so it never cuts a chain that exists. Used only
+// when no Python code runs, since skipping a place also skips its tests.
+// This keeps a long pattern over a long path linear: chains that start too
+// late to fit are refused at their first hop instead of walked to the end.
+bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, const NodeValue& at) {
+    if (runs_python_ || direction_from_[segment] == Direction::Any) return false;
+    std::uint64_t need = (hops < min_[segment] ? min_[segment] - hops : 0) + needed_after_[segment + 1];
+    if (need == 0) return false;
+    if (!indexed_) build_indexes();
+    const int which = direction_from_[segment] == Direction::Forward ? 0 : 1;
+    if (!walks_known_[which]) {
+        longest_walks_[which] = index_.longest_walks(which == 0);
+        walks_known_[which] = true;
+    }
+    std::int64_t id = index_.id_of(at.type->digest());
+    std::uint32_t most = id < 0 ? 0 : longest_walks_[which][static_cast<std::size_t>(id)];
+    return most != EdgeIndex::kUnbounded && most < need;
 }
 
 int ChainMatcher::take_first(const Step& step) {
@@ -278,6 +315,7 @@ bool ChainMatcher::search(Frame first) {
         MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
         if (accepted == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return false;
         if (accepted == MatchResult::NoMatch) continue;
+        if (cannot_finish(segment, hops + 1, to_node(step))) continue;
         used_[step.edge] = 1;
         chain_.push_back(step);
         frames_.push_back(Frame{segment, hops + 1, &to_node(step), true, true});
@@ -320,6 +358,7 @@ bool ChainMatcher::zero_length_starts() {
 bool ChainMatcher::first_hop(const Step& step) {
     int taken = take_first(step);
     if (taken <= 0) return taken == 0;
+    if (cannot_finish(0, 1, to_node(step))) return true;
     start_ = &from_node(step);
     chain_.assign(1, step);
     segment_begin_[0] = 0;
