@@ -272,7 +272,7 @@ HOT_PATHS = [
     ("PathPattern with a map", lambda: PathPattern("(n:A {k: 1, s: 'x', l: [1, [2.5, null]]})")),
     ("malformed map", fails(ValueError, lambda: PathPattern("(n {k: [1, 'x',]})"))),
     ("match with a map", lambda: G.query().match("(n {k: 1})-[e {k: 1}]->(m)").return_("n", "e", "m")),
-    ("variable-length match", lambda: RING.query().match("(a)-[r*0..]-(b)").return_("a", "r", "b")),
+    ("variable-length match", lambda: RING.query().match("(a)-[r*0..2]-(b)").return_("a", "r", "b")),
     ("variable-length size()", lambda: RING.query().match("(a)-[r*]->(b)").where("size(r) > 2").return_count()),
     ("create path", lambda: Graph().query().create("(a:A {k: 1})-[f:A -> B]->(b:B)").return_("a", "f")),
     ("merge path", lambda: G.query().merge("(a:A {k: 1})-[f:A -> B]->(b:A -> B)").return_count()),
