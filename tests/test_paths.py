@@ -350,22 +350,26 @@ def labels_of(rows):
     return [{k: [e.term.name for e in v] if isinstance(v, list) else str(v) for k, v in row.items()} for row in rows]
 
 
+class Recorded:
+    """A property value equal to anything, whose `==` records its label in `seen`."""
+
+    def __init__(self, label, seen):
+        self.label, self.seen = label, seen
+
+    def __eq__(self, other):
+        self.seen.append(self.label)
+        return True
+
+    __hash__ = object.__hash__
+
+
 def test_limit_does_not_cut_a_search_that_runs_python_code():
     # A property test runs `==` for every candidate of the full run: a limit
     # must not change what that code sees (nor which of its errors surface).
     g = complete_graph(4)
     seen = []
-
-    class Counting:
-        def __init__(self, value):
-            self.value = value
-
-        def __eq__(self, other):
-            seen.append(self.value)
-            return True
-
     for edge in g.edges.values():
-        edge.properties["w"] = Counting(edge.properties["w"])
+        edge.properties["w"] = Recorded(edge.properties["w"], seen)
     g.query().match("(a)-[r {w: 1}]->(b)").return_count()
     full = list(seen)
     seen.clear()
@@ -379,17 +383,8 @@ def test_places_that_cannot_finish_are_still_tested_when_python_code_runs():
     # property test must still see N3 as it would in a plain depth-first walk.
     g, n = graph_with("N0", "N1", "N2", "N3")
     seen = []
-
-    class Seen:
-        def __init__(self, name):
-            self.name = name
-
-        def __eq__(self, other):
-            seen.append(self.name)
-            return True
-
     for name, node in n.items():
-        node.properties["k"] = Seen(name)
+        node.properties["k"] = Recorded(name, seen)
     for i in range(3):
         add_edge(g, f"e{i}", n[f"N{i}"], n[f"N{i + 1}"])
     rows = g.query().match("(a)-[r]->(b {k: 1})-[s]->(c)").return_("a", "c")
