@@ -21,13 +21,12 @@ medians of interleaved rounds; nothing here asserts a time.
 from __future__ import annotations
 
 import argparse
-import gc
 import random
-import statistics
 import time
 
 import networkx as nx
 
+from common import interleaved_medians
 from velarto import Edge, Graph, Node, Term, Variable
 
 
@@ -45,25 +44,6 @@ def build(nodes: int, edges: int, seed: int = 3):
         graph.edges[edge.uid()] = edge
         digraph.add_edge(f"N{a}", f"N{b}")
     return graph, digraph
-
-
-def interleaved_medians(cases: dict, repeat: int) -> dict:
-    for fn in cases.values():
-        fn()  # warm-up
-    samples = {name: [] for name in cases}
-    enabled = gc.isenabled()
-    gc.disable()
-    try:
-        for _ in range(repeat):
-            for name, fn in cases.items():
-                start = time.process_time()
-                fn()
-                samples[name].append(time.process_time() - start)
-                gc.collect()
-    finally:
-        if enabled:
-            gc.enable()
-    return {name: statistics.median(times) for name, times in samples.items()}
 
 
 def main() -> None:
@@ -112,7 +92,7 @@ def main() -> None:
         "velarto *1..3 chains, return_count": chains,
         "floor list(g.edges.values())": lambda: list(graph.edges.values()),
     }
-    medians = interleaved_medians(cases, args.repeat)
+    medians = interleaved_medians(cases, args.repeat, clock=time.process_time, collect=True)
     width = max(len(name) for name in medians)
     print(f"reachability within 1..3 hops, {args.nodes:,} nodes, {args.edges:,} edges "
           f"(CPU time, median of {args.repeat} rounds); {chains():,} chains, "

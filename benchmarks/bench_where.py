@@ -19,11 +19,9 @@ Nothing here asserts a time: the script prints ratios.
 from __future__ import annotations
 
 import argparse
-import gc
 import random
-import statistics
-import time
 
+from common import interleaved_medians
 from velarto import Graph, Node, Variable
 
 CONDITION = "n.age > 30 AND n.name STARTS WITH 'A'"
@@ -61,25 +59,6 @@ def match_and_where(graph: Graph):
 
 def floor(graph: Graph):
     return list(graph.nodes.values())
-
-
-def interleaved_medians(cases: dict, repeat: int) -> dict:
-    """Round r times every case once; the median per case over the rounds."""
-    for fn in cases.values():
-        fn()  # warm-up
-    samples = {name: [] for name in cases}
-    enabled = gc.isenabled()
-    gc.disable()
-    try:
-        for _ in range(repeat):
-            for name, fn in cases.items():
-                start = time.perf_counter()
-                fn()
-                samples[name].append(time.perf_counter() - start)
-    finally:
-        if enabled:
-            gc.enable()
-    return {name: statistics.median(times) for name, times in samples.items()}
 
 
 def check_agreement(graph: Graph) -> None:

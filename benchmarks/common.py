@@ -16,6 +16,29 @@ import velarto
 from velarto import Application, Edge, Graph, Node, Term, Variable
 
 
+def interleaved_medians(cases: dict, repeat: int, clock: Callable[[], float] = time.perf_counter,
+                        collect: bool = False) -> dict:
+    """Round `repeat` times every case once; the median per case over the rounds.
+    `collect` runs the collector after each sample, outside the timed part."""
+    for fn in cases.values():
+        fn()  # warm-up
+    samples = {name: [] for name in cases}
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        for _ in range(repeat):
+            for name, fn in cases.items():
+                start = clock()
+                fn()
+                samples[name].append(clock() - start)
+                if collect:
+                    gc.collect()
+    finally:
+        if enabled:
+            gc.enable()
+    return {name: statistics.median(times) for name, times in samples.items()}
+
+
 def median_time(fn: Callable[[], object], repeat: int = 7, number: int = 1) -> float:
     """Median seconds per call over `repeat` rounds of `number` calls each."""
     fn()  # warm-up (compiles schemas, fills digest caches)
