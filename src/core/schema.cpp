@@ -21,7 +21,8 @@
 
 namespace velarto::core {
 
-namespace {
+// Named rather than anonymous: SchemaReader, declared in the header, holds these.
+namespace schema_reading {
 
 struct Span {
     std::size_t begin, end;
@@ -91,7 +92,10 @@ Lookups<Pos>::Lookups(std::string_view text) {
     }
 }
 
-} // namespace
+} // namespace schema_reading
+
+using schema_reading::Lookups;
+using schema_reading::Span;
 
 // Reads one text into a CompiledSchema. Tasks wait on an explicit stack; each
 // fills in the node reserved for it and reserves nodes for its children.

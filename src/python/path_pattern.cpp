@@ -191,13 +191,9 @@ PyObject* list_of(const std::vector<Value>& patterns) {
     return list.release();
 }
 
-PyObject* path_get_nodes(PyObject* self, void*) {
-    return list_of<NodePatternValue, node_pattern_to_python>(path_of(self).nodes);
-}
+PyObject* path_get_nodes(PyObject* self, void*) { return node_patterns_to_python(path_of(self).nodes); }
 
-PyObject* path_get_edges(PyObject* self, void*) {
-    return list_of<EdgePatternValue, edge_pattern_to_python>(path_of(self).edges);
-}
+PyObject* path_get_edges(PyObject* self, void*) { return edge_patterns_to_python(path_of(self).edges); }
 
 PyObject* path_repr(PyObject* self) {
     return PyUnicode_FromFormat("PathPattern(%zu nodes, %zu edges)", path_of(self).nodes.size(),
@@ -240,6 +236,14 @@ const char kPathDoc[] =
     "# Fields\n\n- `nodes`: the node patterns\n- `edges`: the edge patterns";
 
 } // namespace
+
+PyObject* node_patterns_to_python(const std::vector<NodePatternValue>& nodes) {
+    return list_of<NodePatternValue, node_pattern_to_python>(nodes);
+}
+
+PyObject* edge_patterns_to_python(const std::vector<EdgePatternValue>& edges) {
+    return list_of<EdgePatternValue, edge_pattern_to_python>(edges);
+}
 
 PyTypeObject* create_path_pattern_type() {
     static PyType_Slot slots[] = {

@@ -31,4 +31,8 @@ bool parse_path(PyObject* text, PathPatternValue& out);
 // "Invalid query: cannot <verb> ..." quoting the part.
 bool parse_writable_path(PyObject* text, const char* verb, PathPatternValue& out);
 
+// New lists of new NodePattern / EdgePattern objects for a path's parts.
+PyObject* node_patterns_to_python(const std::vector<NodePatternValue>& nodes);
+PyObject* edge_patterns_to_python(const std::vector<EdgePatternValue>& edges);
+
 } // namespace velarto::py

@@ -242,23 +242,11 @@ PyObject* edge_pattern_reduction(PyObject* self) {
                                    properties_dict(pattern.properties), to_python_str(pattern.direction)));
 }
 
-template <class Value, PyObject* (*Wrap)(const Value&)>
-PyObject* list_of(const std::vector<Value>& values) {
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = Wrap(values[i]);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-}
-
 PyObject* path_pattern_reduction(PyObject* self) {
     const PathPatternValue& path = as<PathPatternObject>(self)->value;
     return reduction(reconstructor,
-                     Py_BuildValue("(sNN)", "path", list_of<NodePatternValue, node_pattern_to_python>(path.nodes),
-                                   list_of<EdgePatternValue, edge_pattern_to_python>(path.edges)));
+                     Py_BuildValue("(sNN)", "path", node_patterns_to_python(path.nodes),
+                                   edge_patterns_to_python(path.edges)));
 }
 
 // --- _reconstruct -------------------------------------------------------------------

@@ -27,7 +27,8 @@
 
 namespace velarto::py::query {
 
-namespace {
+// Named rather than anonymous: ChainMatcher, declared in the header, holds these.
+namespace chain_search {
 
 enum class Direction { Forward, Backward, Any };
 
@@ -95,7 +96,13 @@ struct Frame {
     HopCandidates candidates{Direction::Forward, {}, {}};
 };
 
-} // namespace
+} // namespace chain_search
+
+using chain_search::Direction;
+using chain_search::direction_of;
+using chain_search::Frame;
+using chain_search::HopCandidates;
+using chain_search::Step;
 
 class ChainMatcher {
 public:
