@@ -47,13 +47,7 @@ TypeRef TypeRef::application(TypeRef left, TypeRef right) {
     return TypeRef(new TypeNode(std::move(left), std::move(right)));
 }
 
-void TypeRef::retain() const {
-    if (node_) ++node_->refs_;
-}
-
-void TypeRef::release() noexcept {
-    TypeNode* node = std::exchange(node_, nullptr);
-    if (!node || --node->refs_ != 0) return;
+void TypeRef::destroy(TypeNode* node) noexcept {
     // The last reference: free the tree without recursing, detaching children
     // before each delete so that ~TypeNode never releases a subtree itself.
     std::vector<TypeNode*> doomed{node};

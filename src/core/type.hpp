@@ -46,8 +46,10 @@ public:
 
 private:
     explicit TypeRef(TypeNode* adopted) : node_(adopted) {}
-    void retain() const;
-    void release() noexcept;
+    // Counting is inline (a copy is one increment); freeing a tree is not.
+    inline void retain() const;
+    inline void release() noexcept;
+    static void destroy(TypeNode* last) noexcept;
 
     TypeNode* node_ = nullptr;
     friend class TypeNode;
@@ -116,6 +118,15 @@ private:
     friend class TypeInterner;
     friend std::uint64_t type_object_hash(const TypeNode& type);
 };
+
+inline void TypeRef::retain() const {
+    if (node_) ++node_->refs_;
+}
+
+inline void TypeRef::release() noexcept {
+    TypeNode* node = std::exchange(node_, nullptr);
+    if (node && --node->refs_ == 0) destroy(node);
+}
 
 // Where type nodes get their memory: malloc and free unless changed. Only
 // before the first node is made (false, nothing changed, afterwards), so that

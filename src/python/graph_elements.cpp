@@ -45,9 +45,7 @@ EdgeCoreRef EdgeCoreRef::make(EdgeCore core) {
     return made;
 }
 
-void EdgeCoreRef::release() noexcept {
-    Block* block = std::exchange(block_, nullptr);
-    if (!block || --block->refs != 0) return;
+void EdgeCoreRef::destroy(Block* block) noexcept {
     block->~Block();
     PyObject_Free(block);
 }

@@ -73,7 +73,11 @@ private:
         std::uint32_t refs;
         EdgeCore core;
     };
-    void release() noexcept;
+    void release() noexcept {
+        Block* block = std::exchange(block_, nullptr);
+        if (block && --block->refs == 0) destroy(block);
+    }
+    static void destroy(Block* last) noexcept;
 
     Block* block_ = nullptr;
 };

@@ -20,7 +20,7 @@ PyObject* term_to_python(const core::Term& term) {
 
 namespace {
 
-core::Term& value_of(PyObject* self) { return as<TermObject>(self)->value; }
+core::Term& term_value(PyObject* self) { return as<TermObject>(self)->value; }
 
 const Signature kTermNew{"Term", {"name", "type"}, 2, 2};
 
@@ -33,7 +33,7 @@ PyObject* term_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return reinterpret_cast<PyObject*>(new_object<TermObject>(type, std::move(term)));
 }
 
-PyObject* term_get_name(PyObject* self, void*) { return to_python_str(value_of(self).name); }
+PyObject* term_get_name(PyObject* self, void*) { return to_python_str(term_value(self).name); }
 
 int term_set_name(PyObject* self, PyObject* value, void*) {
     if (refuse_delete(value)) return -1;
@@ -43,16 +43,16 @@ int term_set_name(PyObject* self, PyObject* value, void*) {
     }
     std::string name;
     if (!to_utf8(value, name)) return -1;
-    value_of(self).name = std::move(name);
+    term_value(self).name = std::move(name);
     return 0;
 }
 
-PyObject* term_get_type(PyObject* self, void*) { return type_to_python(value_of(self).type); }
+PyObject* term_get_type(PyObject* self, void*) { return type_to_python(term_value(self).type); }
 
-PyObject* term_uid(PyObject* self, PyObject*) { return uid_to_python(core::term_digest(value_of(self))); }
+PyObject* term_uid(PyObject* self, PyObject*) { return uid_to_python(core::term_digest(term_value(self))); }
 
 PyObject* term_str(PyObject* self) {
-    const core::Term& term = value_of(self);
+    const core::Term& term = term_value(self);
     std::string text = term.name;
     text += ':';
     core::append_display(text, *term.type);
@@ -60,7 +60,7 @@ PyObject* term_str(PyObject* self) {
 }
 
 PyObject* term_repr(PyObject* self) {
-    const core::Term& term = value_of(self);
+    const core::Term& term = term_value(self);
     std::string text = "Term(\"";
     text += term.name;
     text += "\", ";
@@ -69,7 +69,7 @@ PyObject* term_repr(PyObject* self) {
     return to_python_str(text);
 }
 
-Py_hash_t term_hash(PyObject* self) { return to_python_hash(core::term_hash(value_of(self))); }
+Py_hash_t term_hash(PyObject* self) { return to_python_hash(core::term_hash(term_value(self))); }
 
 PyObject* term_richcompare(PyObject* self, PyObject* other, int op) {
     if (op == Py_NE) {
@@ -79,7 +79,7 @@ PyObject* term_richcompare(PyObject* self, PyObject* other, int op) {
         return truth < 0 ? nullptr : PyBool_FromLong(!truth);
     }
     if (op != Py_EQ || Py_TYPE(other) != TermType) Py_RETURN_NOTIMPLEMENTED;
-    return PyBool_FromLong(core::equal(value_of(self), value_of(other)));
+    return PyBool_FromLong(core::equal(term_value(self), term_value(other)));
 }
 
 const Signature kTermCall{"Term.__call__", {"other"}, 1, 1};
@@ -88,7 +88,7 @@ PyObject* term_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     Bound bound;
     if (!bind(kTermCall, args, kwargs, bound)) return nullptr;
     if (Py_TYPE(bound[0]) != TermType) return argument_error(kTermCall, 0, "Term", bound[0]), nullptr;
-    core::Result<core::Term> applied = core::apply(value_of(self), value_of(bound[0]));
+    core::Result<core::Term> applied = core::apply(term_value(self), term_value(bound[0]));
     if (!applied) return raise(applied.error());
     return term_to_python(applied.value());
 }

@@ -54,7 +54,7 @@ Py_hash_t to_python_hash(std::uint64_t raw) {
 
 namespace {
 
-const core::TypeRef& value_of(PyObject* self) { return as<TypeObject>(self)->value; }
+const core::TypeRef& type_value(PyObject* self) { return as<TypeObject>(self)->value; }
 
 // `a != b` is the negated truth of the Python comparison `a == b`.
 PyObject* negated_equality(PyObject* self, PyObject* other) {
@@ -68,7 +68,7 @@ PyObject* negated_equality(PyObject* self, PyObject* other) {
 PyObject* type_richcompare(PyObject* self, PyObject* other, int op) {
     if (op == Py_NE) return negated_equality(self, other);
     if (op != Py_EQ || Py_TYPE(other) != Py_TYPE(self)) Py_RETURN_NOTIMPLEMENTED;
-    return PyBool_FromLong(core::equal(*value_of(self), *value_of(other)));
+    return PyBool_FromLong(core::equal(*type_value(self), *type_value(other)));
 }
 
 // Kept in the object as well as in the value: a set or dict of types hashes
@@ -79,9 +79,9 @@ Py_hash_t type_hash(PyObject* self) {
     return object->hash;
 }
 
-PyObject* type_uid(PyObject* self, PyObject*) { return uid_to_python(value_of(self)->digest()); }
+PyObject* type_uid(PyObject* self, PyObject*) { return uid_to_python(type_value(self)->digest()); }
 
-PyObject* type_str(PyObject* self) { return display_to_python(*value_of(self)); }
+PyObject* type_str(PyObject* self) { return display_to_python(*type_value(self)); }
 
 // --- Variable ----------------------------------------------------------------
 
@@ -97,7 +97,7 @@ PyObject* variable_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return reinterpret_cast<PyObject*>(new_object<TypeObject>(type, core::TypeRef::variable(std::move(name))));
 }
 
-PyObject* variable_get_name(PyObject* self, void*) { return to_python_str(value_of(self)->name()); }
+PyObject* variable_get_name(PyObject* self, void*) { return to_python_str(type_value(self)->name()); }
 
 int variable_set_name(PyObject* self, PyObject* value, void*) {
     if (refuse_delete(value)) return -1;
@@ -113,7 +113,7 @@ int variable_set_name(PyObject* self, PyObject* value, void*) {
 }
 
 PyObject* variable_repr(PyObject* self) {
-    const std::string& name = value_of(self)->name();
+    const std::string& name = type_value(self)->name();
     std::string text;
     text.reserve(name.size() + 12);
     text.append("Variable(\"").append(name).append("\")");
@@ -155,11 +155,11 @@ PyObject* application_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
         new_object<TypeObject>(type, core::TypeRef::application(std::move(left), std::move(right))));
 }
 
-PyObject* application_get_left(PyObject* self, void*) { return type_to_python(value_of(self)->left()); }
-PyObject* application_get_right(PyObject* self, void*) { return type_to_python(value_of(self)->right()); }
+PyObject* application_get_left(PyObject* self, void*) { return type_to_python(type_value(self)->left()); }
+PyObject* application_get_right(PyObject* self, void*) { return type_to_python(type_value(self)->right()); }
 
 PyObject* application_repr(PyObject* self) {
-    const core::TypeNode& type = *value_of(self);
+    const core::TypeNode& type = *type_value(self);
     std::string text = "Application(";
     core::append_display(text, *type.left());
     text += ", ";

@@ -1,7 +1,7 @@
 // The binding table of a query: each variable bound to an ordered list of
-// nodes, edges and edge lists. Row j of the results is entry j of every list
-// that is longer than j; positions carry the meaning, so steps that fill
-// several lists fill them in step.
+// nodes, edges and edge lists (result_list.hpp). Row j of the results is
+// entry j of every list that is longer than j; positions carry the meaning,
+// so steps that fill several lists fill them in step.
 //
 // An edge list is what a variable-length edge binds: the chain's edges in
 // path order, empty for a zero-length chain. It has no properties of its own
@@ -15,41 +15,9 @@
 #include <variant>
 #include <vector>
 
-#include "graph_elements.hpp"
+#include "query/result_list.hpp"
 
 namespace velarto::py::query {
-
-struct EdgeListValue {
-    std::vector<EdgeValue> edges;
-};
-
-using QueryResult = std::variant<NodeValue, EdgeValue, EdgeListValue>;
-using ResultList = std::vector<QueryResult>;
-
-// The properties dict of a node or an edge (borrowed); nullptr for an edge list.
-inline PyObject* properties_of(const QueryResult& value) {
-    if (auto* node = std::get_if<NodeValue>(&value)) return node->properties.get();
-    if (auto* edge = std::get_if<EdgeValue>(&value)) return edge->properties.get();
-    return nullptr;
-}
-
-// A new Node or Edge object, or a new list of new Edge objects.
-inline PyObject* result_to_python(const QueryResult& value) {
-    if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);
-    if (auto* edge = std::get_if<EdgeValue>(&value)) return edge_to_python(*edge);
-    const std::vector<EdgeValue>& edges = std::get<EdgeListValue>(value).edges;
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(edges.size()));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < edges.size(); ++i) {
-        PyObject* item = edge_to_python(edges[i]);
-        if (!item) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
-}
 
 // Graph values are the same when their uids are: nodes by type, edges by
 // term, edge lists edge by edge.

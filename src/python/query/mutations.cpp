@@ -46,7 +46,7 @@ const NodeValue* first_bound_node(const QueryState& state, const std::optional<s
     if (!name) return nullptr;
     const ResultList* list = state.bindings->find(*name);
     if (!list || list->empty()) return nullptr;
-    return std::get_if<NodeValue>(&list->front());
+    return std::get_if<NodeValue>(&(*list)[0]);
 }
 
 // A new edge of the pattern's term from `start` to `end`, with a new dict of

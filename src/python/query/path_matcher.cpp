@@ -19,6 +19,7 @@
 // to it ends the scan with a RuntimeError.
 #include "query/path_matcher.hpp"
 
+#include <algorithm>
 #include <memory>
 
 #include "classes.hpp"
@@ -139,6 +140,9 @@ public:
     std::size_t cap = SIZE_MAX;
     std::size_t recorded = 0;
 
+    // What the chains bind: with fixed hops and no Python code to watch, one
+    // shared table (`chains`); otherwise a list per place.
+    std::shared_ptr<ChainTable> chains;
     std::vector<ResultList> node_lists;
     std::vector<ResultList> edge_lists;
 
@@ -153,6 +157,7 @@ private:
     bool cannot_finish(std::size_t segment, std::uint32_t hops, const NodeValue& at);
     bool first_hop(const Step& step);
     void record_chain();
+    void record_steps();
 
     const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index].get())->value; }
     const NodeValue& from_node(const Step& step) const {
@@ -191,6 +196,8 @@ private:
     std::vector<const NodeValue*> segment_end_;
     const NodeValue* start_ = nullptr;
     std::vector<Frame> frames_;
+    // Where each edge's value sits in the chain table, once a row uses it.
+    std::vector<std::uint32_t> value_of_;
 };
 
 bool ChainMatcher::load_edges() {
@@ -258,21 +265,38 @@ void ChainMatcher::record_chain() {
         found = true;
         return;
     }
-    node_lists[0].emplace_back(*start_);
-    for (std::size_t segment = 0; segment < path_.edges.size(); ++segment) {
-        std::size_t begin = segment_begin_[segment];
-        std::size_t end = segment + 1 < path_.edges.size() ? segment_begin_[segment + 1] : chain_.size();
-        if (path_.edges[segment].range) {
-            EdgeListValue list;
-            list.edges.reserve(end - begin);
-            for (std::size_t hop = begin; hop < end; ++hop) list.edges.push_back(edge(chain_[hop].edge));
-            edge_lists[segment].emplace_back(std::move(list));
-        } else {
-            edge_lists[segment].emplace_back(edge(chain_[begin].edge));
+    if (chains) {
+        record_steps();
+    } else {
+        node_lists[0].emplace_back(*start_);
+        for (std::size_t segment = 0; segment < path_.edges.size(); ++segment) {
+            std::size_t begin = segment_begin_[segment];
+            std::size_t end = segment + 1 < path_.edges.size() ? segment_begin_[segment + 1] : chain_.size();
+            if (path_.edges[segment].range) {
+                EdgeListValue list;
+                list.edges.reserve(end - begin);
+                for (std::size_t hop = begin; hop < end; ++hop) list.edges.push_back(edge(chain_[hop].edge));
+                edge_lists[segment].emplace_back(std::move(list));
+            } else {
+                edge_lists[segment].emplace_back(edge(chain_[begin].edge));
+            }
+            node_lists[segment + 1].emplace_back(*segment_end_[segment]);
         }
-        node_lists[segment + 1].emplace_back(*segment_end_[segment]);
     }
     if (++recorded >= cap && !runs_python_) found = true;
+}
+
+// A row of the chain table: each hop's edge value is copied the first time a
+// row uses it, so the table holds only what its rows read.
+void ChainMatcher::record_steps() {
+    for (const Step& step : chain_) {
+        std::uint32_t& value = value_of_[step.edge];
+        if (value == UINT32_MAX) {
+            value = static_cast<std::uint32_t>(chains->values.size());
+            chains->values.push_back(edge(step.edge));
+        }
+        chains->steps.push_back(value << 1 | static_cast<std::uint32_t>(step.reversed));
+    }
 }
 
 // Depth-first from one place. At each place the chain is first reported
@@ -382,8 +406,15 @@ bool ChainMatcher::run() {
         return false;
     }
     const std::size_t segments = path_.edges.size();
-    node_lists.resize(segments + 1);
-    edge_lists.resize(segments);
+    bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
+    if (!probing && !runs_python_ && fixed_hops && edges_.size() < (std::size_t{1} << 31)) {
+        chains = std::make_shared<ChainTable>();
+        chains->hops = segments;
+        value_of_.assign(edges_.size(), UINT32_MAX);
+    } else {
+        node_lists.resize(segments + 1);
+        edge_lists.resize(segments);
+    }
     segment_begin_.assign(segments, 0);
     segment_end_.assign(segments, nullptr);
     found = false;
@@ -444,10 +475,15 @@ bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap
     if (!matcher.run()) return false;
     // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the later place.
     Bindings& bindings = state.writable_bindings();
+    std::shared_ptr<const ChainTable> chains = std::move(matcher.chains);
     for (std::size_t i = 0; i < path.nodes.size(); ++i) {
-        if (path.nodes[i].variable) bindings.replace(*path.nodes[i].variable, std::move(matcher.node_lists[i]));
+        if (path.nodes[i].variable) {
+            bindings.replace(*path.nodes[i].variable, chains ? ResultList::chain_column(chains, 2 * i)
+                                                             : std::move(matcher.node_lists[i]));
+        }
         if (i < path.edges.size() && path.edges[i].variable) {
-            bindings.replace(*path.edges[i].variable, std::move(matcher.edge_lists[i]));
+            bindings.replace(*path.edges[i].variable, chains ? ResultList::chain_column(chains, 2 * i + 1)
+                                                             : std::move(matcher.edge_lists[i]));
         }
     }
     return true;

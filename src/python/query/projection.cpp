@@ -108,19 +108,29 @@ bool columns_for(const EvalEnv& env, PyObject* const* names, Py_ssize_t count, s
 
 } // namespace
 
+namespace {
+
+// The value of a property column's key in `properties` (None when missing,
+// and for an edge list, which has no properties): a new reference, or
+// nullptr with an exception set.
+PyObject* property_value(const Column& column, PyObject* properties) {
+    PyObject* found = properties && PyDict_Check(properties)
+                          ? PyDict_GetItemWithError(properties, column.property.get())
+                          : nullptr;
+    if (!found && PyErr_Occurred()) return nullptr;
+    return Py_NewRef(found ? found : Py_None);
+}
+
+} // namespace
+
 bool read_cell(const Column& column, std::size_t index, const QueryResult& entry, Cell& cell) {
     cell.column = index;
     if (!column.property) {
         cell.element = &entry;
         return true;
     }
-    PyObject* properties = properties_of(entry); // an edge list has none: None
-    PyObject* found = properties && PyDict_Check(properties)
-                          ? PyDict_GetItemWithError(properties, column.property.get())
-                          : nullptr;
-    if (!found && PyErr_Occurred()) return false;
-    cell.value = Ref::borrow(found ? found : Py_None);
-    return true;
+    cell.value = Ref::steal(property_value(column, properties_of(entry)));
+    return static_cast<bool>(cell.value);
 }
 
 void value_cell(std::size_t column, const Value& value, Cell& cell) {
@@ -227,7 +237,6 @@ PyObject* make_rows(const std::vector<Column>& columns, const std::vector<Row>& 
 PyObject* direct_rows(const std::vector<Column>& columns, std::size_t row_count) {
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return nullptr;
-    Cell cell;
     SignalCheck signals;
     for (std::size_t j = 0; j < row_count; ++j) {
         if (!signals.tick()) return nullptr;
@@ -236,13 +245,8 @@ PyObject* direct_rows(const std::vector<Column>& columns, std::size_t row_count)
             const Column& column = columns[c];
             if (!column.list || column.list->size() <= j) continue;
             if (!row && !(row = Ref::steal(PyDict_New()))) return nullptr;
-            Ref value;
-            if (column.property) {
-                if (!read_cell(column, c, (*column.list)[j], cell)) return nullptr;
-                value = std::move(cell.value);
-            } else {
-                value = Ref::steal(wrap((*column.list)[j]));
-            }
+            Ref value = Ref::steal(column.property ? property_value(column, column.list->properties_at(j))
+                                                   : column.list->to_python(j));
             if (!value || PyDict_SetItem(row.get(), column.key.get(), value.get()) < 0) return nullptr;
         }
         if (row && PyList_Append(list.get(), row.get()) < 0) return nullptr;

@@ -93,8 +93,7 @@ bool RowOperations::order_by(const std::vector<const OrderByOp*>& keys) {
 bool RowOperations::apply(const SkipOp& op) {
     if (op.count == 0 || state_.bindings->row_count() == 0) return true;
     for (auto& entry : state_.writable_bindings().entries()) {
-        ResultList& list = entry.second;
-        list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min(op.count, list.size())));
+        entry.second.drop_front(op.count);
     }
     return true;
 }
@@ -102,8 +101,7 @@ bool RowOperations::apply(const SkipOp& op) {
 bool RowOperations::apply(const LimitOp& op) {
     if (state_.bindings->row_count() <= op.count) return true;
     for (auto& entry : state_.writable_bindings().entries()) {
-        ResultList& list = entry.second;
-        if (list.size() > op.count) list.erase(list.begin() + static_cast<std::ptrdiff_t>(op.count), list.end());
+        entry.second.truncate(op.count);
     }
     return true;
 }

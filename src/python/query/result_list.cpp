@@ -1,0 +1,70 @@
+// Reading a bound list, from its values or from the chain table it shares.
+#include "query/result_list.hpp"
+
+namespace velarto::py::query {
+
+PyObject* result_to_python(const QueryResult& value) {
+    if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);
+    if (auto* edge = std::get_if<EdgeValue>(&value)) return edge_to_python(*edge);
+    const std::vector<EdgeValue>& edges = std::get<EdgeListValue>(value).edges;
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(edges.size()));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        PyObject* item = edge_to_python(edges[i]);
+        if (!item) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyObject* ResultList::to_python(std::size_t i) const {
+    if (!table_) return result_to_python(items_[i]);
+    const std::size_t row = first_ + i;
+    if (reads_node()) return node_to_python(table_->node(row, column_ / 2));
+    return edge_to_python(table_->edge(row, column_ / 2));
+}
+
+PyObject* ResultList::properties_at(std::size_t i) const {
+    if (!table_) return properties_of(items_[i]);
+    const std::size_t row = first_ + i;
+    if (reads_node()) return table_->node(row, column_ / 2).properties.get();
+    return table_->edge(row, column_ / 2).properties.get();
+}
+
+void ResultList::drop_front(std::size_t n) {
+    if (table_) {
+        n = std::min(n, count_);
+        first_ += n;
+        count_ -= n;
+        return;
+    }
+    items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(std::min(n, items_.size())));
+}
+
+void ResultList::truncate(std::size_t n) {
+    if (table_) {
+        count_ = std::min(n, count_);
+        return;
+    }
+    if (items_.size() > n) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(n), items_.end());
+}
+
+void ResultList::make_values() const {
+    std::vector<QueryResult> made;
+    made.reserve(count_);
+    const std::size_t place = column_ / 2;
+    for (std::size_t row = first_; row < first_ + count_; ++row) {
+        if (reads_node()) {
+            made.emplace_back(std::in_place_type<NodeValue>, table_->node(row, place));
+        } else {
+            made.emplace_back(std::in_place_type<EdgeValue>, table_->edge(row, place));
+        }
+    }
+    items_ = std::move(made);
+    table_.reset();
+}
+
+} // namespace velarto::py::query

@@ -1,0 +1,118 @@
+// The list of values bound to one variable.
+//
+// Most lists hold their values. The lists that a chain match binds share one
+// table of the chains instead: per row, one 32-bit step per hop (which edge,
+// which way round), and each edge's value once. A row's nodes are the ends of
+// its steps. Values are made only when read: a count needs the length only, a
+// projection makes each row's objects straight from the table, and `skip` and
+// `limit` narrow the rows read. Any other reader (conditions, ordering,
+// writes) asks for the values, which are then made once, in place, and the
+// list behaves as a plain one from there on.
+//
+// The table holds copies of the edge values taken when the chains were found,
+// so a list reads the same whenever it is read, as a list made at once would.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "graph_elements.hpp"
+
+namespace velarto::py::query {
+
+struct EdgeListValue {
+    std::vector<EdgeValue> edges;
+};
+
+using QueryResult = std::variant<NodeValue, EdgeValue, EdgeListValue>;
+
+// The chains of one match with fixed hops: row-major steps, `hops` per row.
+struct ChainTable {
+    std::vector<EdgeValue> values;     // every edge that some row uses, once
+    std::vector<std::uint32_t> steps;  // value index << 1 | 1 when the hop runs end to start
+    std::size_t hops = 1;
+
+    std::size_t rows() const { return steps.size() / hops; }
+    const EdgeValue& edge(std::size_t row, std::size_t hop) const { return values[steps[row * hops + hop] >> 1]; }
+    // Place 0 is where the first hop leaves from, place k where hop k - 1 arrives.
+    const NodeValue& node(std::size_t row, std::size_t place) const {
+        const bool first = place == 0;
+        const std::uint32_t step = steps[row * hops + (first ? 0 : place - 1)];
+        const EdgeCore& parts = *values[step >> 1].core;
+        const bool reversed = step & 1;
+        return first != reversed ? parts.start : parts.end;
+    }
+};
+
+class ResultList {
+public:
+    ResultList() = default;
+    ResultList(std::initializer_list<QueryResult> values) : items_(values) {}
+
+    // The values of one place of the table's chains: node place k is column
+    // 2k, the edge of hop k is column 2k + 1.
+    static ResultList chain_column(std::shared_ptr<const ChainTable> table, std::size_t column) {
+        ResultList list;
+        list.count_ = table->rows();
+        list.column_ = column;
+        list.table_ = std::move(table);
+        return list;
+    }
+
+    std::size_t size() const { return table_ ? count_ : items_.size(); }
+    bool empty() const { return size() == 0; }
+
+    // Reading without making the list's values.
+    PyObject* to_python(std::size_t i) const; // a new Node, Edge or list of Edge objects
+    PyObject* properties_at(std::size_t i) const; // borrowed; nullptr for an edge list
+
+    // The values themselves, made first if the list still reads a table.
+    const std::vector<QueryResult>& values() const {
+        if (table_) make_values();
+        return items_;
+    }
+    std::vector<QueryResult>& values() {
+        if (table_) make_values();
+        return items_;
+    }
+    const QueryResult& operator[](std::size_t i) const { return values()[i]; }
+    QueryResult& operator[](std::size_t i) { return values()[i]; }
+    std::vector<QueryResult>::const_iterator begin() const { return values().begin(); }
+    std::vector<QueryResult>::const_iterator end() const { return values().end(); }
+
+    template <class... Args>
+    QueryResult& emplace_back(Args&&... args) {
+        return values().emplace_back(std::forward<Args>(args)...);
+    }
+    void push_back(QueryResult value) { values().push_back(std::move(value)); }
+    void reserve(std::size_t n) { values().reserve(n); }
+
+    // Drops the first `n` values (all when fewer), or all from position `n` on.
+    void drop_front(std::size_t n);
+    void truncate(std::size_t n);
+
+private:
+    void make_values() const;
+    bool reads_node() const { return column_ % 2 == 0; }
+
+    mutable std::vector<QueryResult> items_;
+    // While set, the list is rows [first_, first_ + count_) of this table.
+    mutable std::shared_ptr<const ChainTable> table_;
+    std::size_t column_ = 0, first_ = 0, count_ = 0;
+};
+
+// A new Node or Edge object, or a new list of new Edge objects.
+PyObject* result_to_python(const QueryResult& value);
+
+// The properties dict of a node or an edge (borrowed); nullptr for an edge list.
+inline PyObject* properties_of(const QueryResult& value) {
+    if (auto* node = std::get_if<NodeValue>(&value)) return node->properties.get();
+    if (auto* edge = std::get_if<EdgeValue>(&value)) return edge->properties.get();
+    return nullptr;
+}
+
+} // namespace velarto::py::query
