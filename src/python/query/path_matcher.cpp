@@ -24,7 +24,7 @@
 
 #include "classes.hpp"
 #include "interrupts.hpp"
-#include "query/edge_index.hpp"
+#include "query/edge_topology.hpp"
 
 namespace velarto::py::query {
 
@@ -149,7 +149,6 @@ public:
 private:
     bool load_edges();
     bool zero_length_starts();
-    void build_indexes();
     HopCandidates candidates_from(std::size_t segment, const core::Digest& from);
     int accepts(NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
     int take_first(const Step& step);                                    // 1 taken, 0 refused, -1
@@ -180,13 +179,12 @@ private:
     // they all take (Any when they differ); the longest walks per direction.
     std::vector<std::uint64_t> needed_after_;
     std::vector<Direction> direction_from_;
-    std::vector<std::uint32_t> longest_walks_[2];
-    bool walks_known_[2] = {false, false};
-    // The edge dict's values, in its order, held for the whole run.
+    // The edge dict's values, in its order, held for the whole run, and their
+    // index (kept between runs while the dict is unchanged).
     std::vector<Ref> edges_;
+    std::shared_ptr<EdgeTopology> topology_;
     SignalCheck signals_;
-    bool loaded_ = false, indexed_ = false;
-    EdgeIndex index_;
+    bool loaded_ = false;
     // The chain so far: its hops, which edges it uses (by position in
     // edges_, so the no-edge-twice test is O(1)), where each segment's hops
     // begin in it, and the node each segment ended at.
@@ -202,27 +200,17 @@ private:
 
 bool ChainMatcher::load_edges() {
     loaded_ = true;
-    edges_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(edges_dict_)));
-    Py_ssize_t position = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(edges_dict_, &position, &key, &value)) {
-        if (!edge_value(value)) return false;
-        edges_.push_back(Ref::borrow(value));
-    }
+    topology_ = edge_topology(edges_dict_);
+    if (!topology_) return false;
+    edges_.reserve(topology_->edges.size());
+    for (PyObject* object : topology_->edges) edges_.push_back(Ref::borrow(object));
     used_.assign(edges_.size(), 0);
     return true;
 }
 
-void ChainMatcher::build_indexes() {
-    index_.build(
-        edges_.size(), [&](std::size_t i) -> const core::Digest& { return edge(i).core->start.type->digest(); },
-        [&](std::size_t i) -> const core::Digest& { return edge(i).core->end.type->digest(); });
-    indexed_ = true;
-}
-
 HopCandidates ChainMatcher::candidates_from(std::size_t segment, const core::Digest& from) {
-    if (!indexed_) build_indexes();
-    return HopCandidates(direction_of(path_.edges[segment]), index_.starting_at(from), index_.ending_at(from));
+    const EdgeIndex& index = topology_->index;
+    return HopCandidates(direction_of(path_.edges[segment]), index.starting_at(from), index.ending_at(from));
 }
 
 int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
@@ -241,14 +229,14 @@ bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, const 
     if (runs_python_ || direction_from_[segment] == Direction::Any) return false;
     std::uint64_t need = (hops < min_[segment] ? min_[segment] - hops : 0) + needed_after_[segment + 1];
     if (need == 0) return false;
-    if (!indexed_) build_indexes();
     const int which = direction_from_[segment] == Direction::Forward ? 0 : 1;
-    if (!walks_known_[which]) {
-        longest_walks_[which] = index_.longest_walks(which == 0);
-        walks_known_[which] = true;
+    EdgeTopology& topology = *topology_;
+    if (!topology.walks_known[which]) {
+        topology.longest_walks[which] = topology.index.longest_walks(which == 0);
+        topology.walks_known[which] = true;
     }
-    std::int64_t id = index_.id_of(at.type->digest());
-    std::uint32_t most = id < 0 ? 0 : longest_walks_[which][static_cast<std::size_t>(id)];
+    std::int64_t id = topology.index.id_of(at.type->digest());
+    std::uint32_t most = id < 0 ? 0 : topology.longest_walks[which][static_cast<std::size_t>(id)];
     return most != EdgeIndex::kUnbounded && most < need;
 }
 

@@ -1,0 +1,67 @@
+// A few recently used edge topologies, found by dict address and version.
+#include "query/edge_topology.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "dict_version.hpp"
+#include "graph_elements.hpp"
+#include "interrupts.hpp"
+
+namespace velarto::py::query {
+
+namespace {
+
+struct KeptTopology {
+    PyObject* dict = nullptr; // identity only: never dereferenced
+    std::uint64_t version = 0;
+    std::shared_ptr<EdgeTopology> topology;
+};
+
+// Most programs query one or two graphs; the least recently used entry goes.
+std::array<KeptTopology, 4> kept;
+
+std::shared_ptr<EdgeTopology> make_topology(PyObject* dict) {
+    auto topology = std::make_shared<EdgeTopology>();
+    topology->edges.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!edge_value(value)) return nullptr;
+        topology->edges.push_back(value);
+    }
+    const std::vector<PyObject*>& edges = topology->edges;
+    auto core_of = [&](std::size_t i) -> const EdgeCore& { return *reinterpret_cast<EdgeObject*>(edges[i])->value.core; };
+    topology->index.build(
+        edges.size(), [&](std::size_t i) -> const core::Digest& { return core_of(i).start.type->digest(); },
+        [&](std::size_t i) -> const core::Digest& { return core_of(i).end.type->digest(); });
+    return topology;
+}
+
+} // namespace
+
+std::shared_ptr<EdgeTopology> edge_topology(PyObject* dict) {
+    const std::uint64_t version = dict_version(dict);
+    if (version == 0) {
+        // The dict cannot be watched: nothing can be kept for it.
+        PyErr_Clear();
+        return make_topology(dict);
+    }
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (kept[i].dict == dict && kept[i].version == version) {
+            std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(i),
+                        kept.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return kept[0].topology;
+        }
+    }
+    std::shared_ptr<EdgeTopology> made = make_topology(dict);
+    if (!made) return nullptr;
+    // A stale entry of the same dict goes first, then the least recently used.
+    auto slot = std::find_if(kept.begin(), kept.end(), [&](const KeptTopology& k) { return k.dict == dict; });
+    if (slot == kept.end()) slot = kept.end() - 1;
+    std::rotate(kept.begin(), slot, slot + 1);
+    kept[0] = KeptTopology{dict, version, made};
+    return made;
+}
+
+} // namespace velarto::py::query

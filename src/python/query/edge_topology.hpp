@@ -1,0 +1,40 @@
+// The edges of an edge dict in dict order, with their index by start and end
+// node, kept between runs while the dict is unchanged.
+//
+// Building the index hashes every edge's two end points; a graph that is
+// queried again and again without being changed pays that once. Whether the
+// dict changed is told by its version (dict_version.hpp), which changes on
+// every write and is never repeated by another dict, even one at the same
+// address after the first is freed. So a kept entry names its dict by address
+// and version only and owns nothing of Python's: while the version matches,
+// the dict itself holds every object the entry points at.
+//
+// Only the structure is kept. Properties can change without the dict
+// changing, so every test reads them live, from the objects.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "query/edge_index.hpp"
+
+namespace velarto::py::query {
+
+struct EdgeTopology {
+    std::vector<PyObject*> edges; // the dict's Edge objects, in its order: borrowed (see above)
+    EdgeIndex index;
+    // Per direction (0 along the edges, 1 against them), the longest walks from
+    // each node, made when a search first needs them.
+    std::vector<std::uint32_t> longest_walks[2];
+    bool walks_known[2] = {false, false};
+};
+
+// The topology of `dict` as it is now: the kept one when the dict has not
+// changed since it was made, else made anew (and kept). nullptr with
+// TypeError set when a value of the dict is not an Edge.
+std::shared_ptr<EdgeTopology> edge_topology(PyObject* dict);
+
+} // namespace velarto::py::query
