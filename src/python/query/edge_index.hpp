@@ -86,6 +86,11 @@ public:
         return longest;
     }
 
+    // Dense ids: of every node with an edge, and of edge i's end points.
+    std::uint32_t node_count() const { return ids_; }
+    std::uint32_t start_id(std::size_t edge) const { return start_ids_[edge]; }
+    std::uint32_t end_id(std::size_t edge) const { return end_ids_[edge]; }
+
     EdgeSpan starting_at(const core::Digest& node) const { return span(node, by_start_offsets_, by_start_); }
     EdgeSpan ending_at(const core::Digest& node) const { return span(node, by_end_offsets_, by_end_); }
 

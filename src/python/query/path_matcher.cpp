@@ -21,9 +21,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "classes.hpp"
 #include "interrupts.hpp"
+#include "query/chain_count.hpp"
 #include "query/edge_topology.hpp"
 
 namespace velarto::py::query {
@@ -109,26 +111,52 @@ class ChainMatcher {
 public:
     ChainMatcher(QueryState& state, PathPatternValue& path)
         : path_(path), edges_dict_(state.graph.edges.get()), nodes_dict_(state.graph.nodes.get()),
-          watch_(edges_dict_) {
+          held_dict_(Ref::borrow(edges_dict_)) {
+        watch_.emplace(edges_dict_);
+        prepare();
+    }
+
+    // Listing the rows of a counted match later, over the edge values as
+    // they were then (`values`, in the dict's order then): no dict, no
+    // Python code, nothing that can fail but memory.
+    ChainMatcher(PathPatternValue& path, std::shared_ptr<EdgeTopology> topology, const std::vector<EdgeValue>& values)
+        : path_(path), frozen_(true) {
+        prepare();
+        topology_ = std::move(topology);
+        values_.reserve(values.size());
+        for (const EdgeValue& value : values) values_.push_back(&value);
+        used_.assign(values_.size(), 0);
+        loaded_ = true;
+    }
+
+private:
+    // What both ways of making a matcher need: the hops of each segment and
+    // what the rest of the pattern still needs from each one.
+    void prepare() {
         runs_python_ = false;
-        for (const NodePatternValue& node : path.nodes) runs_python_ |= !node.properties.empty();
-        for (const EdgePatternValue& edge : path.edges) runs_python_ |= !edge.properties.empty();
-        for (const EdgePatternValue& edge : path.edges) {
+        for (const NodePatternValue& node : path_.nodes) runs_python_ |= !node.properties.empty();
+        for (const EdgePatternValue& edge : path_.edges) runs_python_ |= !edge.properties.empty();
+        for (const EdgePatternValue& edge : path_.edges) {
             min_.push_back(edge.range ? edge.range->min : 1);
             max_.push_back(edge.range ? edge.range->max.value_or(UINT32_MAX) : 1);
         }
-        const std::size_t segments = path.edges.size();
+        const std::size_t segments = path_.edges.size();
         needed_after_.assign(segments + 1, 0);
         direction_from_.assign(segments + 1, Direction::Any);
         for (std::size_t s = segments; s-- > 0;) {
             needed_after_[s] = needed_after_[s + 1] + min_[s];
-            Direction direction = direction_of(path.edges[s]);
+            Direction direction = direction_of(path_.edges[s]);
             bool same = s + 1 == segments || direction_from_[s + 1] == direction;
             direction_from_[s] = same ? direction : Direction::Any;
         }
     }
 
+public:
     bool run();
+    // Where the pattern allows, counts the chains without listing them and
+    // returns a table that lists them when first read (nullptr otherwise, or
+    // on failure, with the exception set: check PyErr_Occurred).
+    std::shared_ptr<ChainTable> counted_table();
 
     // Probing (exists()): stop at the first chain, recording nothing; with an
     // anchor, chains start at the anchor only.
@@ -158,7 +186,9 @@ private:
     void record_chain();
     void record_steps();
 
-    const EdgeValue& edge(std::uint32_t index) const { return as<EdgeObject>(edges_[index].get())->value; }
+    const EdgeValue& edge(std::uint32_t index) const { return *values_[index]; }
+    bool tick() { return frozen_ || signals_.tick(); }
+    bool tables_fit() const;
     const NodeValue& from_node(const Step& step) const {
         const EdgeCore& parts = *edge(step.edge).core;
         return step.reversed ? parts.end : parts.start;
@@ -169,10 +199,11 @@ private:
     }
 
     PathPatternValue& path_;
-    PyObject* edges_dict_;
-    PyObject* nodes_dict_;
-    Ref held_dict_ = Ref::borrow(edges_dict_);
-    DictWatch watch_;
+    PyObject* edges_dict_ = nullptr;
+    PyObject* nodes_dict_ = nullptr;
+    Ref held_dict_;
+    std::optional<DictWatch> watch_;
+    bool frozen_ = false;
     bool runs_python_;
     std::vector<std::uint32_t> min_, max_; // hops per segment; a fixed edge is 1..1
     // From segment s on: the fewest hops still needed, and the one direction
@@ -182,6 +213,7 @@ private:
     // The edge dict's values, in its order, held for the whole run, and their
     // index (kept between runs while the dict is unchanged).
     std::vector<Ref> edges_;
+    std::vector<const EdgeValue*> values_; // the value of each, read in place
     std::shared_ptr<EdgeTopology> topology_;
     SignalCheck signals_;
     bool loaded_ = false;
@@ -203,7 +235,11 @@ bool ChainMatcher::load_edges() {
     topology_ = edge_topology(edges_dict_);
     if (!topology_) return false;
     edges_.reserve(topology_->edges.size());
-    for (PyObject* object : topology_->edges) edges_.push_back(Ref::borrow(object));
+    values_.reserve(topology_->edges.size());
+    for (PyObject* object : topology_->edges) {
+        edges_.push_back(Ref::borrow(object));
+        values_.push_back(&as<EdgeObject>(object)->value);
+    }
     used_.assign(edges_.size(), 0);
     return true;
 }
@@ -215,7 +251,7 @@ HopCandidates ChainMatcher::candidates_from(std::size_t segment, const core::Dig
 
 int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
     MatchResult result = node_matches(pattern, node);
-    if (result == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return -1;
+    if (result == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return -1;
     return result == MatchResult::Match ? 1 : 0;
 }
 
@@ -241,9 +277,9 @@ bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, const 
 }
 
 int ChainMatcher::take_first(const Step& step) {
-    if (!signals_.tick()) return -1;
+    if (!tick()) return -1;
     MatchResult accepted = edge_accepts(path_.edges[0], edge(step.edge));
-    if (accepted == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return -1;
+    if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return -1;
     if (accepted == MatchResult::NoMatch) return 0;
     return accepts(path_.nodes[0], from_node(step));
 }
@@ -278,6 +314,10 @@ void ChainMatcher::record_chain() {
 // row uses it, so the table holds only what its rows read.
 void ChainMatcher::record_steps() {
     for (const Step& step : chain_) {
+        if (frozen_) { // the table's values are all the edges, in order
+            chains->steps.push_back(step.edge << 1 | static_cast<std::uint32_t>(step.reversed));
+            continue;
+        }
         std::uint32_t& value = value_of_[step.edge];
         if (value == UINT32_MAX) {
             value = static_cast<std::uint32_t>(chains->values.size());
@@ -285,6 +325,12 @@ void ChainMatcher::record_steps() {
         }
         chains->steps.push_back(value << 1 | static_cast<std::uint32_t>(step.reversed));
     }
+}
+
+// Fixed hops and no Python code to watch: rows can be a table of steps.
+bool ChainMatcher::tables_fit() const {
+    bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
+    return !probing && !runs_python_ && fixed_hops && values_.size() < (std::size_t{1} << 31);
 }
 
 // Depth-first from one place. At each place the chain is first reported
@@ -328,11 +374,11 @@ bool ChainMatcher::search(Frame first) {
             continue;
         }
         if (used_[step.edge]) continue; // no edge twice in one whole path
-        if (!signals_.tick()) return false;
+        if (!tick()) return false;
         const std::size_t segment = top.segment;
         const std::uint32_t hops = top.hops;
         MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
-        if (accepted == MatchResult::Error || (runs_python_ && !watch_.unchanged())) return false;
+        if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return false;
         if (accepted == MatchResult::NoMatch) continue;
         if (cannot_finish(segment, hops + 1, to_node(step))) continue;
         used_[step.edge] = 1;
@@ -389,16 +435,17 @@ bool ChainMatcher::first_hop(const Step& step) {
 
 bool ChainMatcher::run() {
     if (loaded_) {
-        if (!watch_.unchanged()) return false;
+        if (!frozen_ && !watch_->unchanged()) return false;
     } else if (!load_edges()) {
         return false;
     }
     const std::size_t segments = path_.edges.size();
-    bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
-    if (!probing && !runs_python_ && fixed_hops && edges_.size() < (std::size_t{1} << 31)) {
+    if (frozen_) {
+        // The table to fill was given.
+    } else if (tables_fit()) {
         chains = std::make_shared<ChainTable>();
         chains->hops = segments;
-        value_of_.assign(edges_.size(), UINT32_MAX);
+        value_of_.assign(values_.size(), UINT32_MAX);
     } else {
         node_lists.resize(segments + 1);
         edge_lists.resize(segments);
@@ -418,7 +465,7 @@ bool ChainMatcher::run() {
     }
     // The first hop of every chain: each edge in dict order, as a fixed first hop.
     Direction first_direction = direction_of(path_.edges[0]);
-    for (std::uint32_t first = 0; first < edges_.size() && !found; ++first) {
+    for (std::uint32_t first = 0; first < values_.size() && !found; ++first) {
         Step steps[2] = {{first, first_direction == Direction::Backward}, {first, true}};
         int count = 1;
         if (first_direction == Direction::Any) {
@@ -430,6 +477,41 @@ bool ChainMatcher::run() {
         }
     }
     return true;
+}
+
+namespace {
+
+// What a counted match keeps to list its rows when they are first read.
+struct FrozenChains {
+    PathPatternValue path;
+    std::shared_ptr<EdgeTopology> topology;
+    std::size_t cap;
+};
+
+} // namespace
+
+std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
+    bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
+    // One hop is listed as fast as it is counted; two hops are not.
+    if (path_.edges.size() != 2 || probing || runs_python_ || !fixed_hops) return nullptr;
+    if (!load_edges() || !tables_fit()) return nullptr;
+    // The search records rows until it has `cap` of them (at least one).
+    const std::size_t rows = std::min(count_chains(path_, topology_->index, values_), std::max<std::size_t>(cap, 1));
+    auto table = std::make_shared<ChainTable>();
+    table->hops = path_.edges.size();
+    if (rows == 0) return table;
+    table->values.reserve(values_.size());
+    for (const EdgeValue* value : values_) table->values.push_back(*value);
+    table->counted = rows;
+    auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
+    table->pending = [frozen](ChainTable& listing) {
+        PathPatternValue path = frozen->path;
+        ChainMatcher lister(path, frozen->topology, listing.values);
+        lister.cap = frozen->cap;
+        lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
+        lister.run(); // no Python code, no dict: only memory can fail, and that throws
+    };
+    return table;
 }
 
 MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge) {
@@ -460,7 +542,12 @@ bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
 bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap) {
     ChainMatcher matcher(state, path);
     matcher.cap = row_cap;
-    if (!matcher.run()) return false;
+    std::shared_ptr<ChainTable> counted = matcher.counted_table();
+    if (counted) {
+        matcher.chains = std::move(counted);
+    } else if (PyErr_Occurred() || !matcher.run()) {
+        return false;
+    }
     // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the later place.
     Bindings& bindings = state.writable_bindings();
     std::shared_ptr<const ChainTable> chains = std::move(matcher.chains);

@@ -22,6 +22,7 @@ PyObject* result_to_python(const QueryResult& value) {
 
 PyObject* ResultList::to_python(std::size_t i) const {
     if (!table_) return result_to_python(items_[i]);
+    table_->list_rows();
     const std::size_t row = first_ + i;
     if (reads_node()) return node_to_python(table_->node(row, column_ / 2));
     return edge_to_python(table_->edge(row, column_ / 2));
@@ -29,6 +30,7 @@ PyObject* ResultList::to_python(std::size_t i) const {
 
 PyObject* ResultList::properties_at(std::size_t i) const {
     if (!table_) return properties_of(items_[i]);
+    table_->list_rows();
     const std::size_t row = first_ + i;
     if (reads_node()) return table_->node(row, column_ / 2).properties.get();
     return table_->edge(row, column_ / 2).properties.get();
@@ -53,6 +55,7 @@ void ResultList::truncate(std::size_t n) {
 }
 
 void ResultList::make_values() const {
+    table_->list_rows();
     std::vector<QueryResult> made;
     made.reserve(count_);
     const std::size_t place = column_ / 2;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <utility>
@@ -31,12 +32,22 @@ struct EdgeListValue {
 using QueryResult = std::variant<NodeValue, EdgeValue, EdgeListValue>;
 
 // The chains of one match with fixed hops: row-major steps, `hops` per row.
+// A table may be counted before it is listed (`pending` lists it, over its
+// values as they were when counted); readers call `list_rows` first.
 struct ChainTable {
     std::vector<EdgeValue> values;     // every edge that some row uses, once
     std::vector<std::uint32_t> steps;  // value index << 1 | 1 when the hop runs end to start
     std::size_t hops = 1;
+    mutable std::function<void(ChainTable&)> pending;
+    std::size_t counted = 0;           // the rows while pending
 
-    std::size_t rows() const { return steps.size() / hops; }
+    std::size_t rows() const { return pending ? counted : steps.size() / hops; }
+    void list_rows() const {
+        if (!pending) return;
+        std::function<void(ChainTable&)> fill = std::move(pending);
+        pending = nullptr;
+        fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
+    }
     const EdgeValue& edge(std::size_t row, std::size_t hop) const { return values[steps[row * hops + hop] >> 1]; }
     // Place 0 is where the first hop leaves from, place k where hop k - 1 arrives.
     const NodeValue& node(std::size_t row, std::size_t place) const {

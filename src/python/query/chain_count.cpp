@@ -1,0 +1,110 @@
+// Chains counted by degrees: the second hops from each node are counted once,
+// then each first hop adds the count at the node it reaches, less the first
+// hop's own edge when that edge could also be its second hop. O(edges).
+//
+// Node tests read only types here (no property maps), so a test is decided
+// once per node id: every node with that id has the same type.
+#include "query/chain_count.hpp"
+
+#include <cstdint>
+
+namespace velarto::py::query {
+
+namespace {
+
+// One edge taken one way round: the node ids it leaves and reaches.
+struct Orientation {
+    std::uint32_t from, to;
+    bool reversed;
+};
+
+// The ways round an edge is taken by a hop written `direction`: forward
+// start to end, backward end to start, undirected both, a self-loop once.
+int orientations(const std::string& direction, const EdgeIndex& index, std::size_t edge, Orientation out[2]) {
+    const std::uint32_t start = index.start_id(edge), end = index.end_id(edge);
+    if (direction == "backward") {
+        out[0] = {end, start, true};
+        return 1;
+    }
+    out[0] = {start, end, false};
+    if (direction != "any" || start == end) return 1;
+    out[1] = {end, start, true};
+    return 2;
+}
+
+// A node test decided once per node id.
+class NodeTest {
+public:
+    NodeTest(NodePatternValue& pattern, std::uint32_t nodes)
+        : pattern_(pattern), open_(!pattern.type_obj && !pattern.type_schema), known_(open_ ? 0 : nodes, -1) {}
+
+    bool accepts(std::uint32_t id, const NodeValue& node) {
+        if (open_) return true;
+        if (known_[id] < 0) known_[id] = node_matches(pattern_, node) == MatchResult::Match;
+        return known_[id] == 1;
+    }
+
+private:
+    NodePatternValue& pattern_;
+    bool open_;
+    std::vector<std::int8_t> known_;
+};
+
+const NodeValue& end_node(const EdgeValue& edge, bool reversed, bool arriving) {
+    return arriving != reversed ? edge.core->end : edge.core->start;
+}
+
+} // namespace
+
+std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges) {
+    const std::uint32_t nodes = index.node_count();
+    const bool two_hops = path.edges.size() == 2;
+    NodeTest first(path.nodes[0], nodes), middle(path.nodes[1], nodes);
+    std::vector<NodeTest> last;
+    if (two_hops) last.emplace_back(path.nodes[2], nodes);
+    // Per edge, whether the second hop's edge test takes it; per node, the
+    // second hops leaving it that reach an accepted last node.
+    std::vector<std::uint8_t> second_edge;
+    std::vector<std::size_t> second_hops;
+    Orientation ways[2];
+    if (two_hops) {
+        second_edge.resize(edges.size());
+        second_hops.assign(nodes, 0);
+        for (std::size_t e = 0; e < edges.size(); ++e) {
+            second_edge[e] = edge_accepts(path.edges[1], *edges[e]) == MatchResult::Match;
+            if (!second_edge[e]) continue;
+            for (int k = orientations(path.edges[1].direction, index, e, ways); k-- > 0;) {
+                if (last[0].accepts(ways[k].to, end_node(*edges[e], ways[k].reversed, true))) ++second_hops[ways[k].from];
+            }
+        }
+    }
+    std::size_t chains = 0;
+    Orientation again[2];
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) continue;
+        for (int k = orientations(path.edges[0].direction, index, e, ways); k-- > 0;) {
+            const Orientation& hop = ways[k];
+            if (!first.accepts(hop.from, end_node(*edges[e], hop.reversed, false)) ||
+                !middle.accepts(hop.to, end_node(*edges[e], hop.reversed, true))) {
+                continue;
+            }
+            if (!two_hops) {
+                ++chains;
+                continue;
+            }
+            std::size_t onward = second_hops[hop.to];
+            if (second_edge[e]) { // the same edge cannot be taken twice
+                for (int j = orientations(path.edges[1].direction, index, e, again); j-- > 0;) {
+                    if (again[j].from == hop.to &&
+                        last[0].accepts(again[j].to, end_node(*edges[e], again[j].reversed, true))) {
+                        --onward;
+                    }
+                }
+            }
+            chains += onward;
+        }
+    }
+    return chains;
+}
+
+} // namespace velarto::py::query
