@@ -58,14 +58,22 @@ PyObject* edge_to_python(const EdgeValue& edge) {
     return reinterpret_cast<PyObject*>(new_object<EdgeObject>(EdgeType, edge));
 }
 
+PyObject* shared_node_to_python(const NodeValue* node, ValueKeeper* keeper) {
+    return reinterpret_cast<PyObject*>(new_object<NodeObject>(NodeType, node, keeper));
+}
+
+PyObject* shared_edge_to_python(const EdgeValue* edge, ValueKeeper* keeper) {
+    return reinterpret_cast<PyObject*>(new_object<EdgeObject>(EdgeType, edge, keeper));
+}
+
 const NodeValue* node_value(PyObject* object) {
-    if (Py_TYPE(object) == NodeType) return &as<NodeObject>(object)->value;
+    if (Py_TYPE(object) == NodeType) return &as<NodeObject>(object)->value.read();
     PyErr_Format(PyExc_TypeError, "expected Node, got %.200s", Py_TYPE(object)->tp_name);
     return nullptr;
 }
 
 const EdgeValue* edge_value(PyObject* object) {
-    if (Py_TYPE(object) == EdgeType) return &as<EdgeObject>(object)->value;
+    if (Py_TYPE(object) == EdgeType) return &as<EdgeObject>(object)->value.read();
     PyErr_Format(PyExc_TypeError, "expected Edge, got %.200s", Py_TYPE(object)->tp_name);
     return nullptr;
 }
@@ -86,7 +94,7 @@ bool properties_argument(const Signature& signature, int index, PyObject* given,
     return true;
 }
 
-PyObject* get_properties(Ref& properties) { return Ref(properties).release(); }
+PyObject* get_properties(const Ref& properties) { return Ref(properties).release(); }
 
 int set_properties(Ref& properties, PyObject* value) {
     if (refuse_delete(value)) return -1;
@@ -100,7 +108,8 @@ int set_properties(Ref& properties, PyObject* value) {
 
 // --- Node ----------------------------------------------------------------------
 
-NodeValue& node_of(PyObject* self) { return as<NodeObject>(self)->value; }
+const NodeValue& node_of(PyObject* self) { return as<NodeObject>(self)->value.read(); }
+NodeValue& writable_node(PyObject* self) { return as<NodeObject>(self)->value.write(); }
 
 const Signature kNodeNew{"Node", {"type", "properties"}, 2, 1};
 
@@ -116,7 +125,7 @@ PyObject* node_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* node_get_type(PyObject* self, void*) { return type_to_python(node_of(self).type); }
 PyObject* node_get_properties(PyObject* self, void*) { return get_properties(node_of(self).properties); }
 int node_set_properties(PyObject* self, PyObject* value, void*) {
-    return set_properties(node_of(self).properties, value);
+    return set_properties(writable_node(self).properties, value);
 }
 
 PyObject* node_uid(PyObject* self, PyObject*) { return node_uid_to_python(node_of(self)); }
@@ -159,7 +168,8 @@ const char kNodeDoc[] =
 
 // --- Edge ----------------------------------------------------------------------
 
-EdgeValue& edge_of(PyObject* self) { return as<EdgeObject>(self)->value; }
+const EdgeValue& edge_of(PyObject* self) { return as<EdgeObject>(self)->value.read(); }
+EdgeValue& writable_edge(PyObject* self) { return as<EdgeObject>(self)->value.write(); }
 
 const Signature kEdgeNew{"Edge", {"term", "start", "end", "properties"}, 4, 3};
 
@@ -190,7 +200,7 @@ PyObject* edge_get_start(PyObject* self, void*) { return node_to_python(edge_of(
 PyObject* edge_get_end(PyObject* self, void*) { return node_to_python(edge_of(self).core->end); }
 PyObject* edge_get_properties(PyObject* self, void*) { return get_properties(edge_of(self).properties); }
 int edge_set_properties(PyObject* self, PyObject* value, void*) {
-    return set_properties(edge_of(self).properties, value);
+    return set_properties(writable_edge(self).properties, value);
 }
 
 PyObject* edge_uid(PyObject* self, PyObject*) { return edge_uid_to_python(edge_of(self)); }

@@ -15,6 +15,7 @@
 
 #include "core/term.hpp"
 #include "core/type.hpp"
+#include "held_value.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
@@ -91,16 +92,20 @@ struct EdgeValue {
 
 struct NodeObject {
     PyObject_HEAD
-    NodeValue value;
+    HeldValue<NodeValue> value;
 };
 
 struct EdgeObject {
     PyObject_HEAD
-    EdgeValue value;
+    HeldValue<EdgeValue> value;
 };
 
 PyObject* node_to_python(const NodeValue& node);
 PyObject* edge_to_python(const EdgeValue& edge);
+// New objects that read `node` / `edge` in place, in a table that `keeper`
+// keeps alive (held_value.hpp).
+PyObject* shared_node_to_python(const NodeValue* node, ValueKeeper* keeper);
+PyObject* shared_edge_to_python(const EdgeValue* edge, ValueKeeper* keeper);
 
 // Borrowed access to the value inside an object of the exact class, or
 // nullptr with the conversion TypeError set.

@@ -176,12 +176,12 @@ PyObject* term_reduction(PyObject* self) {
 }
 
 PyObject* node_reduction(PyObject* self) {
-    const NodeValue& node = as<NodeObject>(self)->value;
+    const NodeValue& node = as<NodeObject>(self)->value.read();
     return reduction(cls(NodeType), Py_BuildValue("(NO)", type_to_python(node.type), node.properties.get()));
 }
 
 PyObject* edge_reduction(PyObject* self) {
-    const EdgeValue& edge = as<EdgeObject>(self)->value;
+    const EdgeValue& edge = as<EdgeObject>(self)->value.read();
     return reduction(cls(EdgeType), Py_BuildValue("(NNNO)", term_to_python(edge.core->term),
                                                   node_to_python(edge.core->start),
                                                   node_to_python(edge.core->end), edge.properties.get()));

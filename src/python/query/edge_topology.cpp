@@ -31,7 +31,7 @@ std::shared_ptr<EdgeTopology> make_topology(PyObject* dict) {
         topology->edges.push_back(value);
     }
     const std::vector<PyObject*>& edges = topology->edges;
-    auto core_of = [&](std::size_t i) -> const EdgeCore& { return *reinterpret_cast<EdgeObject*>(edges[i])->value.core; };
+    auto core_of = [&](std::size_t i) -> const EdgeCore& { return *reinterpret_cast<EdgeObject*>(edges[i])->value.read().core; };
     topology->index.build(
         edges.size(), [&](std::size_t i) -> const core::Digest& { return core_of(i).start.type->digest(); },
         [&](std::size_t i) -> const core::Digest& { return core_of(i).end.type->digest(); });

@@ -238,7 +238,7 @@ bool ChainMatcher::load_edges() {
     values_.reserve(topology_->edges.size());
     for (PyObject* object : topology_->edges) {
         edges_.push_back(Ref::borrow(object));
-        values_.push_back(&as<EdgeObject>(object)->value);
+        values_.push_back(&as<EdgeObject>(object)->value.read());
     }
     used_.assign(edges_.size(), 0);
     return true;

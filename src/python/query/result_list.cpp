@@ -23,9 +23,27 @@ PyObject* result_to_python(const QueryResult& value) {
 PyObject* ResultList::to_python(std::size_t i) const {
     if (!table_) return result_to_python(items_[i]);
     table_->list_rows();
-    const std::size_t row = first_ + i;
-    if (reads_node()) return node_to_python(table_->node(row, column_ / 2));
-    return edge_to_python(table_->edge(row, column_ / 2));
+    return shared_object(first_ + i);
+}
+
+// An object that reads its value in the table, which one keeper per table
+// keeps alive for all of them.
+PyObject* ResultList::shared_object(std::size_t row) const {
+    ValueKeeper* keeper = table_->keeper;
+    if (!keeper) {
+        keeper = new ValueKeeper;
+        keeper->table = table_;
+        keeper->registered = &table_->keeper;
+        table_->keeper = keeper;
+    }
+    const std::size_t place = column_ / 2;
+    PyObject* made = reads_node() ? shared_node_to_python(&table_->node(row, place), keeper)
+                                  : shared_edge_to_python(&table_->edge(row, place), keeper);
+    if (!made && keeper->objects == 0) { // no object holds it: let it go
+        keeper->retain();
+        keeper->release();
+    }
+    return made;
 }
 
 PyObject* ResultList::properties_at(std::size_t i) const {

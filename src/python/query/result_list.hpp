@@ -40,6 +40,8 @@ struct ChainTable {
     std::size_t hops = 1;
     mutable std::function<void(ChainTable&)> pending;
     std::size_t counted = 0;           // the rows while pending
+    // Keeps the table alive while objects made for its rows read from it.
+    mutable ValueKeeper* keeper = nullptr;
 
     std::size_t rows() const { return pending ? counted : steps.size() / hops; }
     void list_rows() const {
@@ -108,6 +110,7 @@ public:
 
 private:
     void make_values() const;
+    PyObject* shared_object(std::size_t row) const;
     bool reads_node() const { return column_ % 2 == 0; }
 
     mutable std::vector<QueryResult> items_;
