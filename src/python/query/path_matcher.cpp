@@ -320,8 +320,8 @@ void ChainMatcher::record_steps() {
         }
         std::uint32_t& value = value_of_[step.edge];
         if (value == UINT32_MAX) {
-            value = static_cast<std::uint32_t>(chains->values.size());
-            chains->values.push_back(edge(step.edge));
+            value = static_cast<std::uint32_t>(chains->store->values.size());
+            chains->store->values.push_back(edge(step.edge));
         }
         chains->steps.push_back(value << 1 | static_cast<std::uint32_t>(step.reversed));
     }
@@ -500,13 +500,13 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     auto table = std::make_shared<ChainTable>();
     table->hops = path_.edges.size();
     if (rows == 0) return table;
-    table->values.reserve(values_.size());
-    for (const EdgeValue* value : values_) table->values.push_back(*value);
+    table->store->values.reserve(values_.size());
+    for (const EdgeValue* value : values_) table->store->values.push_back(*value);
     table->counted = rows;
     auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
     table->pending = [frozen](ChainTable& listing) {
         PathPatternValue path = frozen->path;
-        ChainMatcher lister(path, frozen->topology, listing.values);
+        ChainMatcher lister(path, frozen->topology, listing.store->values);
         lister.cap = frozen->cap;
         lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
         lister.run(); // no Python code, no dict: only memory can fail, and that throws

@@ -26,15 +26,16 @@ PyObject* ResultList::to_python(std::size_t i) const {
     return shared_object(first_ + i);
 }
 
-// An object that reads its value in the table, which one keeper per table
-// keeps alive for all of them.
+// An object that reads its value in the table's store, which one keeper per
+// store keeps alive for all of them.
 PyObject* ResultList::shared_object(std::size_t row) const {
-    ValueKeeper* keeper = table_->keeper;
+    EdgeValueStore& store = *table_->store;
+    ValueKeeper* keeper = store.keeper;
     if (!keeper) {
         keeper = new ValueKeeper;
-        keeper->table = table_;
-        keeper->registered = &table_->keeper;
-        table_->keeper = keeper;
+        keeper->table = table_->store;
+        keeper->registered = &store.keeper;
+        store.keeper = keeper;
     }
     const std::size_t place = column_ / 2;
     PyObject* made = reads_node() ? shared_node_to_python(&table_->node(row, place), keeper)

@@ -31,17 +31,23 @@ struct EdgeListValue {
 
 using QueryResult = std::variant<NodeValue, EdgeValue, EdgeListValue>;
 
+// The edge values that a chain table's rows use. Objects made for the rows
+// keep these alive (through `keeper`), not the table: a row kept from a big
+// result holds the edges it may read, never the steps of every row.
+struct EdgeValueStore {
+    std::vector<EdgeValue> values;
+    ValueKeeper* keeper = nullptr; // while objects read from it
+};
+
 // The chains of one match with fixed hops: row-major steps, `hops` per row.
 // A table may be counted before it is listed (`pending` lists it, over its
 // values as they were when counted); readers call `list_rows` first.
 struct ChainTable {
-    std::vector<EdgeValue> values;     // every edge that some row uses, once
+    std::shared_ptr<EdgeValueStore> store = std::make_shared<EdgeValueStore>(); // each used edge once
     std::vector<std::uint32_t> steps;  // value index << 1 | 1 when the hop runs end to start
     std::size_t hops = 1;
     mutable std::function<void(ChainTable&)> pending;
     std::size_t counted = 0;           // the rows while pending
-    // Keeps the table alive while objects made for its rows read from it.
-    mutable ValueKeeper* keeper = nullptr;
 
     std::size_t rows() const { return pending ? counted : steps.size() / hops; }
     void list_rows() const {
@@ -50,12 +56,12 @@ struct ChainTable {
         pending = nullptr;
         fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
     }
-    const EdgeValue& edge(std::size_t row, std::size_t hop) const { return values[steps[row * hops + hop] >> 1]; }
+    const EdgeValue& edge(std::size_t row, std::size_t hop) const { return store->values[steps[row * hops + hop] >> 1]; }
     // Place 0 is where the first hop leaves from, place k where hop k - 1 arrives.
     const NodeValue& node(std::size_t row, std::size_t place) const {
         const bool first = place == 0;
         const std::uint32_t step = steps[row * hops + (first ? 0 : place - 1)];
-        const EdgeCore& parts = *values[step >> 1].core;
+        const EdgeCore& parts = *store->values[step >> 1].core;
         const bool reversed = step & 1;
         return first != reversed ? parts.start : parts.end;
     }
