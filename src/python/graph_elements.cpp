@@ -169,7 +169,10 @@ const char kNodeDoc[] =
 // --- Edge ----------------------------------------------------------------------
 
 const EdgeValue& edge_of(PyObject* self) { return as<EdgeObject>(self)->value.read(); }
-EdgeValue& writable_edge(PyObject* self) { return as<EdgeObject>(self)->value.write(); }
+EdgeValue& writable_edge(PyObject* self) {
+    take_pending_edge_values();
+    return as<EdgeObject>(self)->value.write();
+}
 
 const Signature kEdgeNew{"Edge", {"term", "start", "end", "properties"}, 4, 3};
 

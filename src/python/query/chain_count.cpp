@@ -18,16 +18,23 @@ struct Orientation {
     bool reversed;
 };
 
-// The ways round an edge is taken by a hop written `direction`: forward
-// start to end, backward end to start, undirected both, a self-loop once.
-int orientations(const std::string& direction, const EdgeIndex& index, std::size_t edge, Orientation out[2]) {
+enum class Way { Forward, Backward, Any };
+
+Way way_of(const EdgePatternValue& pattern) {
+    if (pattern.direction == "backward") return Way::Backward;
+    return pattern.direction == "any" ? Way::Any : Way::Forward;
+}
+
+// The ways round an edge is taken by a hop written `way`: forward start to
+// end, backward end to start, undirected both, a self-loop once.
+int orientations(Way way, const EdgeIndex& index, std::size_t edge, Orientation out[2]) {
     const std::uint32_t start = index.start_id(edge), end = index.end_id(edge);
-    if (direction == "backward") {
+    if (way == Way::Backward) {
         out[0] = {end, start, true};
         return 1;
     }
     out[0] = {start, end, false};
-    if (direction != "any" || start == end) return 1;
+    if (way == Way::Forward || start == end) return 1;
     out[1] = {end, start, true};
     return 2;
 }
@@ -59,6 +66,7 @@ const NodeValue& end_node(const EdgeValue& edge, bool reversed, bool arriving) {
 std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges) {
     const std::uint32_t nodes = index.node_count();
     const bool two_hops = path.edges.size() == 2;
+    const Way first_way = way_of(path.edges[0]), second_way = two_hops ? way_of(path.edges[1]) : Way::Forward;
     NodeTest first(path.nodes[0], nodes), middle(path.nodes[1], nodes);
     std::vector<NodeTest> last;
     if (two_hops) last.emplace_back(path.nodes[2], nodes);
@@ -73,7 +81,7 @@ std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const s
         for (std::size_t e = 0; e < edges.size(); ++e) {
             second_edge[e] = edge_accepts(path.edges[1], *edges[e]) == MatchResult::Match;
             if (!second_edge[e]) continue;
-            for (int k = orientations(path.edges[1].direction, index, e, ways); k-- > 0;) {
+            for (int k = orientations(second_way, index, e, ways); k-- > 0;) {
                 if (last[0].accepts(ways[k].to, end_node(*edges[e], ways[k].reversed, true))) ++second_hops[ways[k].from];
             }
         }
@@ -82,7 +90,7 @@ std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const s
     Orientation again[2];
     for (std::size_t e = 0; e < edges.size(); ++e) {
         if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) continue;
-        for (int k = orientations(path.edges[0].direction, index, e, ways); k-- > 0;) {
+        for (int k = orientations(first_way, index, e, ways); k-- > 0;) {
             const Orientation& hop = ways[k];
             if (!first.accepts(hop.from, end_node(*edges[e], hop.reversed, false)) ||
                 !middle.accepts(hop.to, end_node(*edges[e], hop.reversed, true))) {
@@ -94,7 +102,7 @@ std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const s
             }
             std::size_t onward = second_hops[hop.to];
             if (second_edge[e]) { // the same edge cannot be taken twice
-                for (int j = orientations(path.edges[1].direction, index, e, again); j-- > 0;) {
+                for (int j = orientations(second_way, index, e, again); j-- > 0;) {
                     if (again[j].from == hop.to &&
                         last[0].accepts(again[j].to, end_node(*edges[e], again[j].reversed, true))) {
                         --onward;

@@ -500,8 +500,7 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     auto table = std::make_shared<ChainTable>();
     table->hops = path_.edges.size();
     if (rows == 0) return table;
-    table->store->values.reserve(values_.size());
-    for (const EdgeValue* value : values_) table->store->values.push_back(*value);
+    table->hold_edge_objects(std::move(edges_));
     table->counted = rows;
     auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
     table->pending = [frozen](ChainTable& listing) {

@@ -3,6 +3,34 @@
 
 namespace velarto::py::query {
 
+namespace {
+
+// The tables that still read Edge objects instead of copies of their values.
+std::vector<const ChainTable*> tables_reading_objects;
+
+} // namespace
+
+ChainTable::~ChainTable() {
+    if (!edge_objects.empty()) std::erase(tables_reading_objects, this);
+}
+
+void ChainTable::hold_edge_objects(std::vector<Ref> objects) {
+    if (objects.empty()) return;
+    edge_objects = std::move(objects);
+    tables_reading_objects.push_back(this);
+}
+
+void ChainTable::copy_edge_values() const {
+    if (edge_objects.empty()) return;
+    auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const
+    std::vector<EdgeValue>& values = self.store->values;
+    values.reserve(edge_objects.size());
+    for (const Ref& object : edge_objects) values.push_back(*edge_value(object.get()));
+    self.edge_objects.clear();
+    std::erase(tables_reading_objects, this);
+}
+
+
 PyObject* result_to_python(const QueryResult& value) {
     if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);
     if (auto* edge = std::get_if<EdgeValue>(&value)) return edge_to_python(*edge);
@@ -90,3 +118,12 @@ void ResultList::make_values() const {
 }
 
 } // namespace velarto::py::query
+
+namespace velarto::py {
+
+void take_pending_edge_values() {
+    // Each table leaves the list as it copies; copying runs no Python code.
+    while (!query::tables_reading_objects.empty()) query::tables_reading_objects.back()->copy_edge_values();
+}
+
+} // namespace velarto::py

@@ -41,17 +41,32 @@ struct EdgeValueStore {
 
 // The chains of one match with fixed hops: row-major steps, `hops` per row.
 // A table may be counted before it is listed (`pending` lists it, over its
-// values as they were when counted); readers call `list_rows` first.
+// values as they were when counted); readers call `list_rows` first. Until
+// then it holds the edge dict's objects (`edge_objects`) instead of copies of
+// their values: an edge's parts never change, and an assignment of an Edge's
+// `properties` anywhere first makes every such table copy its values
+// (`take_pending_edge_values`), so the values read later are those of the count.
 struct ChainTable {
+    ChainTable() = default;
+    ChainTable(const ChainTable&) = delete;
+    ChainTable& operator=(const ChainTable&) = delete;
+    ~ChainTable();
+
     std::shared_ptr<EdgeValueStore> store = std::make_shared<EdgeValueStore>(); // each used edge once
     std::vector<std::uint32_t> steps;  // value index << 1 | 1 when the hop runs end to start
     std::size_t hops = 1;
     mutable std::function<void(ChainTable&)> pending;
     std::size_t counted = 0;           // the rows while pending
+    std::vector<Ref> edge_objects;     // while pending and not yet copied
+
+    // Holds `objects` until the rows are listed or an Edge's properties change.
+    void hold_edge_objects(std::vector<Ref> objects);
+    void copy_edge_values() const;
 
     std::size_t rows() const { return pending ? counted : steps.size() / hops; }
     void list_rows() const {
         if (!pending) return;
+        copy_edge_values();
         std::function<void(ChainTable&)> fill = std::move(pending);
         pending = nullptr;
         fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
