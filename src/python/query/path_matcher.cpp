@@ -157,6 +157,10 @@ public:
     // returns a table that lists them when first read (nullptr otherwise, or
     // on failure, with the exception set: check PyErr_Occurred).
     std::shared_ptr<ChainTable> counted_table();
+    // A listed table reads the edges' values from the objects (see ChainTable).
+    void give_edges_to_table() {
+        if (chains) chains->hold_edge_objects(std::move(edges_));
+    }
 
     // Probing (exists()): stop at the first chain, recording nothing; with an
     // anchor, chains start at the anchor only.
@@ -226,8 +230,6 @@ private:
     std::vector<const NodeValue*> segment_end_;
     const NodeValue* start_ = nullptr;
     std::vector<Frame> frames_;
-    // Where each edge's value sits in the chain table, once a row uses it.
-    std::vector<std::uint32_t> value_of_;
 };
 
 bool ChainMatcher::load_edges() {
@@ -310,21 +312,10 @@ void ChainMatcher::record_chain() {
     if (++recorded >= cap && !runs_python_) found = true;
 }
 
-// A row of the chain table: each hop's edge value is copied the first time a
-// row uses it, so the table holds only what its rows read.
+// A row of the chain table: each hop's edge by its position in the dict's
+// order (the table holds the objects; see ChainTable).
 void ChainMatcher::record_steps() {
-    for (const Step& step : chain_) {
-        if (frozen_) { // the table's values are all the edges, in order
-            chains->steps.push_back(step.edge << 1 | static_cast<std::uint32_t>(step.reversed));
-            continue;
-        }
-        std::uint32_t& value = value_of_[step.edge];
-        if (value == UINT32_MAX) {
-            value = static_cast<std::uint32_t>(chains->store->values.size());
-            chains->store->values.push_back(edge(step.edge));
-        }
-        chains->steps.push_back(value << 1 | static_cast<std::uint32_t>(step.reversed));
-    }
+    for (const Step& step : chain_) chains->steps.push_back(step.edge << 1 | static_cast<std::uint32_t>(step.reversed));
 }
 
 // Fixed hops and no Python code to watch: rows can be a table of steps.
@@ -445,7 +436,6 @@ bool ChainMatcher::run() {
     } else if (tables_fit()) {
         chains = std::make_shared<ChainTable>();
         chains->hops = segments;
-        value_of_.assign(values_.size(), UINT32_MAX);
     } else {
         node_lists.resize(segments + 1);
         edge_lists.resize(segments);
@@ -500,7 +490,6 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     auto table = std::make_shared<ChainTable>();
     table->hops = path_.edges.size();
     if (rows == 0) return table;
-    table->hold_edge_objects(std::move(edges_));
     table->counted = rows;
     auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
     table->pending = [frozen](ChainTable& listing) {
@@ -510,6 +499,7 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
         lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
         lister.run(); // no Python code, no dict: only memory can fail, and that throws
     };
+    table->hold_edge_objects(std::move(edges_)); // after `pending` is set: it is read
     return table;
 }
 
@@ -546,6 +536,8 @@ bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap
         matcher.chains = std::move(counted);
     } else if (PyErr_Occurred() || !matcher.run()) {
         return false;
+    } else {
+        matcher.give_edges_to_table();
     }
     // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the later place.
     Bindings& bindings = state.writable_bindings();

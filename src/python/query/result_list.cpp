@@ -15,7 +15,7 @@ ChainTable::~ChainTable() {
 }
 
 void ChainTable::hold_edge_objects(std::vector<Ref> objects) {
-    if (objects.empty()) return;
+    if (objects.empty() || (!pending && steps.empty())) return; // nothing will read them
     edge_objects = std::move(objects);
     tables_reading_objects.push_back(this);
 }
@@ -24,12 +24,25 @@ void ChainTable::copy_edge_values() const {
     if (edge_objects.empty()) return;
     auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const
     std::vector<EdgeValue>& values = self.store->values;
-    values.reserve(edge_objects.size());
-    for (const Ref& object : edge_objects) values.push_back(*edge_value(object.get()));
+    if (pending) {
+        // The listing searches every edge, by position.
+        values.reserve(edge_objects.size());
+        for (const Ref& object : edge_objects) values.push_back(*edge_value(object.get()));
+    } else {
+        // Only the edges the rows use, each once; steps then name them by index.
+        std::vector<std::uint32_t> index_of(edge_objects.size(), UINT32_MAX);
+        for (std::uint32_t& step : self.steps) {
+            std::uint32_t& index = index_of[step >> 1];
+            if (index == UINT32_MAX) {
+                index = static_cast<std::uint32_t>(values.size());
+                values.push_back(*edge_value(edge_objects[step >> 1].get()));
+            }
+            step = index << 1 | (step & 1);
+        }
+    }
     self.edge_objects.clear();
     std::erase(tables_reading_objects, this);
 }
-
 
 PyObject* result_to_python(const QueryResult& value) {
     if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);

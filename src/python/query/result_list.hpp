@@ -41,11 +41,14 @@ struct EdgeValueStore {
 
 // The chains of one match with fixed hops: row-major steps, `hops` per row.
 // A table may be counted before it is listed (`pending` lists it, over its
-// values as they were when counted); readers call `list_rows` first. Until
-// then it holds the edge dict's objects (`edge_objects`) instead of copies of
+// values as they were when counted); readers call `list_rows` first.
+//
+// Until first read, a table holds the edge dict's objects (`edge_objects`,
+// and its steps name edges by their position there) instead of copies of
 // their values: an edge's parts never change, and an assignment of an Edge's
 // `properties` anywhere first makes every such table copy its values
-// (`take_pending_edge_values`), so the values read later are those of the count.
+// (`take_pending_edge_values`), so what is read later is what the match saw.
+// A count reads nothing, so it copies nothing.
 struct ChainTable {
     ChainTable() = default;
     ChainTable(const ChainTable&) = delete;
@@ -53,11 +56,11 @@ struct ChainTable {
     ~ChainTable();
 
     std::shared_ptr<EdgeValueStore> store = std::make_shared<EdgeValueStore>(); // each used edge once
-    std::vector<std::uint32_t> steps;  // value index << 1 | 1 when the hop runs end to start
+    std::vector<std::uint32_t> steps;  // value index (or position) << 1 | 1 when the hop runs end to start
     std::size_t hops = 1;
     mutable std::function<void(ChainTable&)> pending;
     std::size_t counted = 0;           // the rows while pending
-    std::vector<Ref> edge_objects;     // while pending and not yet copied
+    std::vector<Ref> edge_objects;     // until the values are copied
 
     // Holds `objects` until the rows are listed or an Edge's properties change.
     void hold_edge_objects(std::vector<Ref> objects);
@@ -65,8 +68,9 @@ struct ChainTable {
 
     std::size_t rows() const { return pending ? counted : steps.size() / hops; }
     void list_rows() const {
-        if (!pending) return;
+        if (edge_objects.empty() && !pending) return;
         copy_edge_values();
+        if (!pending) return;
         std::function<void(ChainTable&)> fill = std::move(pending);
         pending = nullptr;
         fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
