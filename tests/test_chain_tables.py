@@ -192,3 +192,30 @@ def test_bound_edges_keep_the_values_they_had_when_matched(pattern, oracle):
     weights = {name: w for name, _, _, w in EDGES}
     assert rows and all(row["r.w"] == weights[row["r"].term.name] == row["r"].properties["w"] for row in rows)
     assert all(edge.properties["w"] == -1 for edge in graph.edges.values())  # the rewrite did run
+
+
+class RunsACopy:
+    """Equal to anything; the first comparison runs a copy of the query being run."""
+
+    def __init__(self):
+        self.copy, self.rows = None, None
+
+    def __eq__(self, other):
+        if self.rows is None:
+            self.rows = []
+            self.rows = plain(self.copy.return_("a", "r", "b"))
+        return True
+
+    __hash__ = None
+
+
+@pytest.mark.parametrize("oracle", [False, True], ids=["table", "made at once"])
+@pytest.mark.parametrize("pattern", PATTERNS[3:6])
+def test_a_copy_run_inside_a_run_binds_its_own_lists(pattern, oracle):
+    expected, _ = outcome(pattern, lambda q, v: q.skip(2).return_("a", "r", "b"), oracle=True)
+    unskipped, _ = outcome(pattern, lambda q, v: q.return_("a", "r", "b"), oracle=True)
+    probe = RunsACopy()
+    query = match(build().query(), pattern, oracle)
+    probe.copy = query.match()  # the match alone; shares the query's bindings until one of them writes
+    assert plain(query.skip(2).where("$p = 1").params(p=probe).return_("a", "r", "b")) == expected
+    assert probe.rows == unskipped

@@ -282,6 +282,9 @@ HOT_PATHS = [
                                                         .return_("r", "b")]),
     ("kept edge index made anew after a change", lambda: (RING.edges.update([RING.edges.popitem()]),
                                                           RING.query().match("(a)-[r]->(b)-[s]->(c)").return_count())),
+    ("chain table read after skip", lambda: RING.query().match("(a)-[r]->(b)-[s]-(c)").skip(2).where("a <> c")
+     .return_("a", "r", "c")),
+    ("chain table return_count", lambda: RING.query().match("(a)-[r]-(b)<-[s]-(c)").skip(1).limit(5).return_count()),
     ("create path", lambda: Graph().query().create("(a:A {k: 1})-[f:A -> B]->(b:B)").return_("a", "f")),
     ("merge path", lambda: G.query().merge("(a:A {k: 1})-[f:A -> B]->(b:A -> B)").return_count()),
     ("create path refused", fails(ValueError, lambda: Graph().query().create("(a:*)"))),
