@@ -87,6 +87,13 @@ def outcome(pattern: str, operations, oracle: bool):
     return plain(result), state(graph)
 
 
+def reassign_first_row(rows):
+    """Rows whose first row's objects got new properties: other rows' objects for the same elements keep theirs."""
+    for name, value in rows[0].items():
+        value.properties = {"new": name}
+    return rows
+
+
 OPERATIONS = {
     "nothing": lambda q, v: q.return_(*v),
     **{f"skip {k}": (lambda k: lambda q, v: q.skip(k).return_(*v))(k) for k in (1, 4, 100)},
@@ -117,6 +124,7 @@ OPERATIONS = {
     "skip create": lambda q, v: q.skip(1).create("(b)-[z:Z]->(q:Q)").return_("z", "q"),
     "skip merge": lambda q, v: q.skip(2).merge(node="b", type=Variable("C")).return_(*v),
     "skip aggregate error": lambda q, v: q.skip(1).return_("a", "sum(r.w + a)"),
+    "reassign a row's properties": lambda q, v: reassign_first_row(q.skip(1).return_(*v)),
 }
 
 
