@@ -85,3 +85,16 @@ def test_a_row_edge_stored_into_a_graph_is_matched_and_written_like_its_own():
     assert [r["r"].term.name for r in other.query().match("(a)-[r]->(b)").return_("r")] == ["f"]
     other.query().match("(a)-[r]->(b)").set("r", {"w": 5}).execute()
     assert row["r"].properties["w"] == 5  # the same dict: the set wrote into it
+
+
+def test_node_match_rows_read_in_place_and_take_their_own_value_when_assigned():
+    graph, _ = hub()
+    rows = graph.query().match(node="n").skip(1).return_("n")
+    assert [str(row["n"].type) for row in rows] == ["B", "C", "D"]
+    stored = graph.nodes[rows[0]["n"].uid()]
+    rows[0]["n"].properties = {"x": 1}
+    assert stored.properties == {} and rows[0]["n"].properties == {"x": 1}
+    assert rows[1]["n"].properties is graph.nodes[rows[1]["n"].uid()].properties
+    del graph, stored
+    gc.collect()
+    assert [str(row["n"].type) for row in rows] == ["B", "C", "D"]

@@ -27,17 +27,17 @@ bool DictWatch::unchanged() const {
 namespace {
 
 bool match_node(QueryState& state, NodePatternValue& pattern) {
-    ResultList found;
+    auto found = std::make_shared<NodeValueStore>();
     // A pattern without constraints takes every node: size the list once.
     if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
-        found.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get())));
+        found->values.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get())));
     }
     bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node) {
-        found.emplace_back(node);
+        found->values.push_back(node);
         return true;
     });
     if (!ok) return false;
-    if (pattern.variable) state.writable_bindings().replace(*pattern.variable, std::move(found));
+    if (pattern.variable) state.writable_bindings().replace(*pattern.variable, ResultList::node_column(std::move(found)));
     return true;
 }
 

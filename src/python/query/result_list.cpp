@@ -62,25 +62,35 @@ PyObject* result_to_python(const QueryResult& value) {
 }
 
 PyObject* ResultList::to_python(std::size_t i) const {
-    if (!table_) return result_to_python(items_[i]);
-    table_->list_rows();
+    if (!viewing()) return result_to_python(items_[i]);
+    if (table_) table_->list_rows();
     return shared_object(first_ + i);
 }
 
-// An object that reads its value in the table's store, which one keeper per
+namespace {
+
+// The keeper of a store of values, made with the first object that reads it.
+template <class Store>
+ValueKeeper* keeper_of(const std::shared_ptr<Store>& store) {
+    if (!store->keeper) {
+        auto* keeper = new ValueKeeper;
+        keeper->table = store;
+        keeper->registered = &store->keeper;
+        store->keeper = keeper;
+    }
+    return store->keeper;
+}
+
+} // namespace
+
+// An object that reads its value in place, in a store that one keeper per
 // store keeps alive for all of them.
 PyObject* ResultList::shared_object(std::size_t row) const {
-    EdgeValueStore& store = *table_->store;
-    ValueKeeper* keeper = store.keeper;
-    if (!keeper) {
-        keeper = new ValueKeeper;
-        keeper->table = table_->store;
-        keeper->registered = &store.keeper;
-        store.keeper = keeper;
-    }
+    ValueKeeper* keeper = nodes_ ? keeper_of(nodes_) : keeper_of(table_->store);
     const std::size_t place = column_ / 2;
-    PyObject* made = reads_node() ? shared_node_to_python(&table_->node(row, place), keeper)
-                                  : shared_edge_to_python(&table_->edge(row, place), keeper);
+    PyObject* made = nodes_         ? shared_node_to_python(&nodes_->values[row], keeper)
+                     : reads_node() ? shared_node_to_python(&table_->node(row, place), keeper)
+                                    : shared_edge_to_python(&table_->edge(row, place), keeper);
     if (!made && keeper->objects == 0) { // no object holds it: let it go
         keeper->retain();
         keeper->release();
@@ -89,6 +99,7 @@ PyObject* ResultList::shared_object(std::size_t row) const {
 }
 
 PyObject* ResultList::properties_at(std::size_t i) const {
+    if (nodes_) return nodes_->values[first_ + i].properties.get();
     if (!table_) return properties_of(items_[i]);
     table_->list_rows();
     const std::size_t row = first_ + i;
@@ -97,7 +108,7 @@ PyObject* ResultList::properties_at(std::size_t i) const {
 }
 
 void ResultList::drop_front(std::size_t n) {
-    if (table_) {
+    if (viewing()) {
         n = std::min(n, count_);
         first_ += n;
         count_ -= n;
@@ -107,7 +118,7 @@ void ResultList::drop_front(std::size_t n) {
 }
 
 void ResultList::truncate(std::size_t n) {
-    if (table_) {
+    if (viewing()) {
         count_ = std::min(n, count_);
         return;
     }
@@ -115,9 +126,17 @@ void ResultList::truncate(std::size_t n) {
 }
 
 void ResultList::make_values() const {
-    table_->list_rows();
     std::vector<QueryResult> made;
     made.reserve(count_);
+    if (nodes_) {
+        for (std::size_t row = first_; row < first_ + count_; ++row) {
+            made.emplace_back(std::in_place_type<NodeValue>, nodes_->values[row]);
+        }
+        items_ = std::move(made);
+        nodes_.reset();
+        return;
+    }
+    table_->list_rows();
     const std::size_t place = column_ / 2;
     for (std::size_t row = first_; row < first_ + count_; ++row) {
         if (reads_node()) {

@@ -39,6 +39,13 @@ struct EdgeValueStore {
     ValueKeeper* keeper = nullptr; // while objects read from it
 };
 
+// The nodes a node match found, in order: lists read them in place, and so do
+// the objects made for rows (kept alive through `keeper`).
+struct NodeValueStore {
+    std::vector<NodeValue> values;
+    ValueKeeper* keeper = nullptr; // while objects read from it
+};
+
 // The chains of one match with fixed hops: row-major steps, `hops` per row.
 // A table may be counted before it is listed (`pending` lists it, over its
 // values as they were when counted); readers call `list_rows` first.
@@ -101,7 +108,15 @@ public:
         return list;
     }
 
-    std::size_t size() const { return table_ ? count_ : items_.size(); }
+    // The nodes of a node match.
+    static ResultList node_column(std::shared_ptr<NodeValueStore> nodes) {
+        ResultList list;
+        list.count_ = nodes->values.size();
+        list.nodes_ = std::move(nodes);
+        return list;
+    }
+
+    std::size_t size() const { return viewing() ? count_ : items_.size(); }
     bool empty() const { return size() == 0; }
 
     // Reading without making the list's values.
@@ -110,11 +125,11 @@ public:
 
     // The values themselves, made first if the list still reads a table.
     const std::vector<QueryResult>& values() const {
-        if (table_) make_values();
+        if (viewing()) make_values();
         return items_;
     }
     std::vector<QueryResult>& values() {
-        if (table_) make_values();
+        if (viewing()) make_values();
         return items_;
     }
     const QueryResult& operator[](std::size_t i) const { return values()[i]; }
@@ -137,10 +152,13 @@ private:
     void make_values() const;
     PyObject* shared_object(std::size_t row) const;
     bool reads_node() const { return column_ % 2 == 0; }
+    bool viewing() const { return table_ || nodes_; }
 
     mutable std::vector<QueryResult> items_;
-    // While set, the list is rows [first_, first_ + count_) of this table.
+    // While one is set, the list is rows [first_, first_ + count_) of this
+    // table's column, or of these nodes.
     mutable std::shared_ptr<const ChainTable> table_;
+    mutable std::shared_ptr<NodeValueStore> nodes_;
     std::size_t column_ = 0, first_ = 0, count_ = 0;
 };
 
