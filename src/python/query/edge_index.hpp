@@ -91,6 +91,11 @@ public:
     std::uint32_t start_id(std::size_t edge) const { return start_ids_[edge]; }
     std::uint32_t end_id(std::size_t edge) const { return end_ids_[edge]; }
 
+    // The same, by the node's id (no hashing): what a search walking from
+    // edge to edge has at hand.
+    EdgeSpan starting_at_id(std::uint32_t id) const { return span_of(id, by_start_offsets_, by_start_); }
+    EdgeSpan ending_at_id(std::uint32_t id) const { return span_of(id, by_end_offsets_, by_end_); }
+
     EdgeSpan starting_at(const core::Digest& node) const { return span(node, by_start_offsets_, by_start_); }
     EdgeSpan ending_at(const core::Digest& node) const { return span(node, by_end_offsets_, by_end_); }
 
@@ -138,7 +143,12 @@ private:
         if (slots_.empty()) return {};
         const Slot& slot = find(node, key_of(node));
         if (!slot.digest) return {};
-        return {edges.data() + offsets[slot.id], offsets[slot.id + 1] - offsets[slot.id]};
+        return span_of(slot.id, offsets, edges);
+    }
+
+    static EdgeSpan span_of(std::uint32_t id, const std::vector<std::uint32_t>& offsets,
+                            const std::vector<std::uint32_t>& edges) {
+        return {edges.data() + offsets[id], offsets[id + 1] - offsets[id]};
     }
 
     std::vector<Slot> slots_;

@@ -87,14 +87,16 @@ private:
     std::size_t a_ = 0, b_ = 0;
 };
 
-// One place in the depth-first search: at node `at`, in segment `segment`
-// (the edge pattern of that index) after `hops` of its hops.
+// One place in the depth-first search: at node `at` (its id in the edge
+// index, -1 for a node with no edge), in segment `segment` (the edge pattern
+// of that index) after `hops` of its hops.
 struct Frame {
     std::size_t segment;
     std::uint32_t hops;
     const NodeValue* at;
     bool owns_step;      // made by taking a hop: popping it gives the edge back
     bool may_extend;     // false for the zero-length chains of a leading range
+    std::int64_t at_id;
     bool advanced = false;
     HopCandidates candidates{Direction::Forward, {}, {}};
 };
@@ -181,11 +183,17 @@ public:
 private:
     bool load_edges();
     bool zero_length_starts();
-    HopCandidates candidates_from(std::size_t segment, const core::Digest& from);
+    HopCandidates candidates_from(std::size_t segment, std::int64_t from);
+    // The id of the node a step arrives at, read from the index (no hashing).
+    std::int64_t id_to(const Step& step) const {
+        const EdgeIndex& index = topology_->index;
+        return step.reversed ? index.start_id(step.edge) : index.end_id(step.edge);
+    }
+    std::int64_t id_of(const NodeValue& node) const { return topology_->index.id_of(node.type->digest()); }
     int accepts(NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
     int take_first(const Step& step);                                    // 1 taken, 0 refused, -1
     bool search(Frame first);
-    bool cannot_finish(std::size_t segment, std::uint32_t hops, const NodeValue& at);
+    bool cannot_finish(std::size_t segment, std::uint32_t hops, std::int64_t at);
     bool first_hop(const Step& step);
     void record_chain();
     void record_steps();
@@ -246,9 +254,11 @@ bool ChainMatcher::load_edges() {
     return true;
 }
 
-HopCandidates ChainMatcher::candidates_from(std::size_t segment, const core::Digest& from) {
+HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t from) {
+    if (from < 0) return HopCandidates(Direction::Forward, {}, {});
     const EdgeIndex& index = topology_->index;
-    return HopCandidates(direction_of(path_.edges[segment]), index.starting_at(from), index.ending_at(from));
+    const auto id = static_cast<std::uint32_t>(from);
+    return HopCandidates(direction_of(path_.edges[segment]), index.starting_at_id(id), index.ending_at_id(id));
 }
 
 int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
@@ -263,7 +273,7 @@ int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
 // when no Python code runs, since skipping a place also skips its tests.
 // This keeps a long pattern over a long path linear: chains that start too
 // late to fit are refused at their first hop instead of walked to the end.
-bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, const NodeValue& at) {
+bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, std::int64_t at) {
     if (runs_python_ || direction_from_[segment] == Direction::Any) return false;
     std::uint64_t need = (hops < min_[segment] ? min_[segment] - hops : 0) + needed_after_[segment + 1];
     if (need == 0) return false;
@@ -273,8 +283,7 @@ bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, const 
         topology.longest_walks[which] = topology.index.longest_walks(which == 0);
         topology.walks_known[which] = true;
     }
-    std::int64_t id = topology.index.id_of(at.type->digest());
-    std::uint32_t most = id < 0 ? 0 : topology.longest_walks[which][static_cast<std::size_t>(id)];
+    std::uint32_t most = at < 0 ? 0 : topology.longest_walks[which][static_cast<std::size_t>(at)];
     return most != EdgeIndex::kUnbounded && most < need;
 }
 
@@ -337,7 +346,7 @@ bool ChainMatcher::search(Frame first) {
             top.advanced = true;
             const std::size_t segment = top.segment;
             if (top.may_extend && top.hops < max_[segment]) {
-                top.candidates = candidates_from(segment, top.at->type->digest());
+                top.candidates = candidates_from(segment, top.at_id);
             }
             if (top.hops >= min_[segment]) {
                 const NodeValue* at = top.at;
@@ -349,7 +358,7 @@ bool ChainMatcher::search(Frame first) {
                         record_chain();
                     } else {
                         segment_begin_[segment + 1] = chain_.size();
-                        frames_.push_back(Frame{segment + 1, 0, at, false, true});
+                        frames_.push_back(Frame{segment + 1, 0, at, false, true, top.at_id});
                     }
                 }
             }
@@ -371,10 +380,11 @@ bool ChainMatcher::search(Frame first) {
         MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
         if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return false;
         if (accepted == MatchResult::NoMatch) continue;
-        if (cannot_finish(segment, hops + 1, to_node(step))) continue;
+        const std::int64_t arrived = id_to(step);
+        if (cannot_finish(segment, hops + 1, arrived)) continue;
         used_[step.edge] = 1;
         chain_.push_back(step);
-        frames_.push_back(Frame{segment, hops + 1, &to_node(step), true, true});
+        frames_.push_back(Frame{segment, hops + 1, &to_node(step), true, true, arrived});
     }
     return true;
 }
@@ -404,7 +414,7 @@ bool ChainMatcher::zero_length_starts() {
         start_ = &node;
         chain_.clear();
         segment_begin_[0] = 0;
-        if (!search(Frame{0, 0, &node, false, false})) return false;
+        if (!search(Frame{0, 0, &node, false, false, id_of(node)})) return false;
         if (found) break;
     }
     return true;
@@ -414,12 +424,12 @@ bool ChainMatcher::zero_length_starts() {
 bool ChainMatcher::first_hop(const Step& step) {
     int taken = take_first(step);
     if (taken <= 0) return taken == 0;
-    if (cannot_finish(0, 1, to_node(step))) return true;
+    if (cannot_finish(0, 1, id_to(step))) return true;
     start_ = &from_node(step);
     chain_.assign(1, step);
     segment_begin_[0] = 0;
     used_[step.edge] = 1;
-    bool ok = search(Frame{0, 1, &to_node(step), false, true});
+    bool ok = search(Frame{0, 1, &to_node(step), false, true, id_to(step)});
     for (const Step& held : chain_) used_[held.edge] = 0; // a probe may stop mid-chain
     return ok;
 }
@@ -446,7 +456,7 @@ bool ChainMatcher::run() {
     if (min_[0] == 0 && !zero_length_starts()) return false;
     if (max_[0] == 0 || found) return true;
     if (anchor) {
-        HopCandidates first_hops = candidates_from(0, anchor->type->digest());
+        HopCandidates first_hops = candidates_from(0, id_of(*anchor));
         Step step;
         while (!found && first_hops.next(step)) {
             if (!first_hop(step)) return false;
