@@ -1,4 +1,4 @@
-"""Two-hop chains are counted by degrees and listed only when read.
+"""One- and two-hop chains are counted by degrees and listed only when read.
 
 Against an enumeration written here: random small graphs with self-loops,
 parallel edges and cycles, every pair of directions, with and without node
@@ -96,6 +96,24 @@ def test_two_hop_counts_and_rows_agree_with_an_enumeration(d1, d2, test):
         assert graph.query().match(text).limit(2).return_count() == min(2, len(expected))
         assert labels(graph.query().match(text).skip(1).limit(2).return_("a", "r", "b", "s", "c")) == \
             expected[1:3]
+
+
+@pytest.mark.parametrize("direction", DIRECTIONS)
+@pytest.mark.parametrize("labels_and_tests", [("", "", "", anything, anything, anything),
+                                              (":N1", ":T0", "", lambda n: n == "N1",
+                                               lambda e: str(e.term.type) == "T0", anything),
+                                              ("", "", ":N0", anything, anything, lambda n: n == "N0")])
+def test_one_hop_counts_and_rows_agree_with_an_enumeration(direction, labels_and_tests):
+    a_label, r_label, b_label, a_ok, r_ok, b_ok = labels_and_tests
+    text = f"(a{a_label})" + ARROWS[direction][0].format("r" + r_label) + f"(b{b_label})"
+    for seed in range(25):
+        graph = random_graph(seed)
+        expected = [{"a": a, "r": r.term.name, "b": b} for r in graph.edges.values() if r_ok(r)
+                    for a, b in ways(r, direction) if a_ok(a) and b_ok(b)]
+        query = graph.query().match(text)
+        assert query.return_count() == len(expected), (text, seed)
+        assert labels(query.return_("a", "r", "b")) == expected, (text, seed)
+        assert labels(graph.query().match(text).skip(1).limit(2).return_("a", "r", "b")) == expected[1:3]
 
 
 @pytest.mark.parametrize("text, names", [

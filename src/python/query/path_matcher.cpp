@@ -121,12 +121,11 @@ public:
     // Listing the rows of a counted match later, over the edge values as
     // they were then (`values`, in the dict's order then): no dict, no
     // Python code, nothing that can fail but memory.
-    ChainMatcher(PathPatternValue& path, std::shared_ptr<EdgeTopology> topology, const std::vector<EdgeValue>& values)
+    ChainMatcher(PathPatternValue& path, std::shared_ptr<EdgeTopology> topology, std::vector<const EdgeValue*> values)
         : path_(path), frozen_(true) {
         prepare();
         topology_ = std::move(topology);
-        values_.reserve(values.size());
-        for (const EdgeValue& value : values) values_.push_back(&value);
+        values_ = std::move(values);
         used_.assign(values_.size(), 0);
         loaded_ = true;
     }
@@ -492,8 +491,7 @@ struct FrozenChains {
 
 std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
-    // One hop is listed as fast as it is counted; two hops are not.
-    if (path_.edges.size() != 2 || probing || runs_python_ || !fixed_hops) return nullptr;
+    if (path_.edges.size() > 2 || probing || runs_python_ || !fixed_hops) return nullptr;
     if (!load_edges() || !tables_fit()) return nullptr;
     // The search records rows until it has `cap` of them (at least one).
     const std::size_t rows = std::min(count_chains(path_, topology_->index, values_), std::max<std::size_t>(cap, 1));
@@ -503,8 +501,18 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     table->counted = rows;
     auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
     table->pending = [frozen](ChainTable& listing) {
+        // The values as the count saw them: the held objects', or the copies
+        // made when some Edge's properties were assigned since.
+        std::vector<const EdgeValue*> values;
+        if (!listing.edge_objects.empty()) {
+            values.reserve(listing.edge_objects.size());
+            for (const Ref& object : listing.edge_objects) values.push_back(edge_value(object.get()));
+        } else {
+            values.reserve(listing.store->values.size());
+            for (const EdgeValue& value : listing.store->values) values.push_back(&value);
+        }
         PathPatternValue path = frozen->path;
-        ChainMatcher lister(path, frozen->topology, listing.store->values);
+        ChainMatcher lister(path, frozen->topology, std::move(values));
         lister.cap = frozen->cap;
         lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
         lister.run(); // no Python code, no dict: only memory can fail, and that throws

@@ -76,11 +76,12 @@ struct ChainTable {
     std::size_t rows() const { return pending ? counted : steps.size() / hops; }
     void list_rows() const {
         if (edge_objects.empty() && !pending) return;
-        copy_edge_values();
-        if (!pending) return;
-        std::function<void(ChainTable&)> fill = std::move(pending);
-        pending = nullptr;
-        fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
+        if (pending) {
+            std::function<void(ChainTable&)> fill = std::move(pending);
+            pending = nullptr;
+            fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
+        }
+        copy_edge_values(); // the edges the rows use, if still read from the objects
     }
     const EdgeValue& edge(std::size_t row, std::size_t hop) const { return store->values[steps[row * hops + hop] >> 1]; }
     // Place 0 is where the first hop leaves from, place k where hop k - 1 arrives.
