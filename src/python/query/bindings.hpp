@@ -80,6 +80,15 @@ public:
     }
 
     bool empty() const { return entries_.empty(); }
+
+    // Lists the rows of every counted table the lists read (see ChainTable);
+    // false with the exception set when interrupted.
+    bool list_pending_rows() const {
+        for (const auto& entry : entries_) {
+            if (!entry.second.list_pending_rows()) return false;
+        }
+        return true;
+    }
     std::vector<std::pair<std::string, ResultList>>& entries() { return entries_; }
     const std::vector<std::pair<std::string, ResultList>>& entries() const { return entries_; }
 

@@ -107,9 +107,13 @@ bool execute_operations(QueryState& state) {
                 keys.push_back(&std::get<OrderByOp>(*queue[i]));
             }
             --i;
-            if (!rows.order_by(keys)) return false;
+            if (!state.bindings->list_pending_rows() || !rows.order_by(keys)) return false;
             continue;
         }
+        // Counted tables are listed before a step reads them, where a long
+        // listing can be interrupted; skip and limit only narrow their rows.
+        const bool narrows = std::holds_alternative<SkipOp>(*operation) || std::holds_alternative<LimitOp>(*operation);
+        if (!narrows && !state.bindings->list_pending_rows()) return false;
         bool ok = std::visit(
             [&](const auto& op) -> bool {
                 using Op = std::decay_t<decltype(op)>;

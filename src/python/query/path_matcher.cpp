@@ -168,6 +168,8 @@ public:
     bool probing = false;
     const NodeValue* anchor = nullptr;
     bool found = false;
+    // Listing a counted table: whether signals are checked.
+    bool interruptible = false;
     // Matching: stop once this many chains are recorded, where no Python code
     // runs (so nobody can tell the rest was never looked at).
     std::size_t cap = SIZE_MAX;
@@ -198,7 +200,7 @@ private:
     void record_steps();
 
     const EdgeValue& edge(std::uint32_t index) const { return *values_[index]; }
-    bool tick() { return frozen_ || signals_.tick(); }
+    bool tick() { return (frozen_ && !interruptible) || signals_.tick(); }
     bool tables_fit() const;
     const NodeValue& from_node(const Step& step) const {
         const EdgeCore& parts = *edge(step.edge).core;
@@ -500,7 +502,7 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     if (rows == 0) return table;
     table->counted = rows;
     auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
-    table->pending = [frozen](ChainTable& listing) {
+    table->pending = [frozen](ChainTable& listing, bool interruptible) {
         // The values as the count saw them: the held objects', or the copies
         // made when some Edge's properties were assigned since.
         std::vector<const EdgeValue*> values;
@@ -515,7 +517,8 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
         ChainMatcher lister(path, frozen->topology, std::move(values));
         lister.cap = frozen->cap;
         lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
-        lister.run(); // no Python code, no dict: only memory can fail, and that throws
+        lister.interruptible = interruptible;
+        return lister.run(); // no Python code, no dict: only a signal (when checked) or memory can fail
     };
     table->hold_edge_objects(std::move(edges_)); // after `pending` is set: it is read
     return table;

@@ -377,6 +377,7 @@ PyObject* run_and_project(PyObject* self, const Signature& signature, PyObject* 
     // Expressions run Python code (a property's operators): the table is
     // held by its own reference while rows are made.
     std::shared_ptr<const query::Bindings> bindings = state.bindings;
+    if (!bindings->list_pending_rows()) return nullptr;
     return query::project_rows(state, *bindings, a.extra, a.extra_count, distinct);
 }
 

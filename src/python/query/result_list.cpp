@@ -20,6 +20,16 @@ void ChainTable::hold_edge_objects(std::vector<Ref> objects) {
     tables_reading_objects.push_back(this);
 }
 
+bool ChainTable::list(bool interruptible) const {
+    auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const
+    std::function<bool(ChainTable&, bool)> fill = std::move(pending);
+    pending = nullptr;
+    if (fill(self, interruptible)) return true;
+    self.steps.clear();
+    pending = std::move(fill);
+    return false;
+}
+
 void ChainTable::copy_edge_values() const {
     if (edge_objects.empty()) return;
     auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const

@@ -65,7 +65,9 @@ struct ChainTable {
     std::shared_ptr<EdgeValueStore> store = std::make_shared<EdgeValueStore>(); // each used edge once
     std::vector<std::uint32_t> steps;  // value index (or position) << 1 | 1 when the hop runs end to start
     std::size_t hops = 1;
-    mutable std::function<void(ChainTable&)> pending;
+    // Lists the rows; false (interrupted, with the exception set) leaves the
+    // table as it was, still pending. Without `interruptible` it cannot fail.
+    mutable std::function<bool(ChainTable&, bool interruptible)> pending;
     std::size_t counted = 0;           // the rows while pending
     std::vector<Ref> edge_objects;     // until the values are copied
 
@@ -73,15 +75,25 @@ struct ChainTable {
     void hold_edge_objects(std::vector<Ref> objects);
     void copy_edge_values() const;
 
+private:
+    bool list(bool interruptible) const;
+
+public:
+
     std::size_t rows() const { return pending ? counted : steps.size() / hops; }
+    // Readers list the rows first. Runs list them earlier, between steps,
+    // where a long listing can be interrupted (`list_rows_interruptibly`);
+    // a reader that still finds the table pending lists it without a check.
     void list_rows() const {
         if (edge_objects.empty() && !pending) return;
-        if (pending) {
-            std::function<void(ChainTable&)> fill = std::move(pending);
-            pending = nullptr;
-            fill(const_cast<ChainTable&>(*this)); // tables are made non-const; lists share them as const
-        }
+        if (pending) list(false);
         copy_edge_values(); // the edges the rows use, if still read from the objects
+    }
+    // False, with the exception set, when interrupted (the table stays pending).
+    bool list_rows_interruptibly() const {
+        if (pending && !list(true)) return false;
+        list_rows();
+        return true;
     }
     const EdgeValue& edge(std::size_t row, std::size_t hop) const { return store->values[steps[row * hops + hop] >> 1]; }
     // Place 0 is where the first hop leaves from, place k where hop k - 1 arrives.
@@ -148,6 +160,10 @@ public:
     // Drops the first `n` values (all when fewer), or all from position `n` on.
     void drop_front(std::size_t n);
     void truncate(std::size_t n);
+
+    // Lists the rows of a counted table this list reads, checking for
+    // interruption; false with the exception set.
+    bool list_pending_rows() const { return !table_ || table_->list_rows_interruptibly(); }
 
 private:
     void make_values() const;
