@@ -4,9 +4,14 @@
 //
 // Node tests read only types here (no property maps), so a test is decided
 // once per node id: every node with that id has the same type.
+//
+// A counted match binds a table whose rows are listed, by the same search
+// over the values the count saw, only when a step reads them (`pending`).
 #include "query/chain_count.hpp"
 
 #include <cstdint>
+
+#include "query/chain_matcher.hpp"
 
 namespace velarto::py::query {
 
@@ -113,6 +118,50 @@ std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const s
         }
     }
     return chains;
+}
+
+namespace {
+
+// What a counted match keeps to list its rows when they are first read.
+struct FrozenChains {
+    PathPatternValue path;
+    std::shared_ptr<EdgeTopology> topology;
+    std::size_t cap;
+};
+
+} // namespace
+
+std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
+    bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
+    if (path_.edges.size() > 2 || probing || runs_python_ || !fixed_hops) return nullptr;
+    if (!load_edges() || !tables_fit()) return nullptr;
+    // The search records rows until it has `cap` of them (at least one).
+    const std::size_t rows = std::min(count_chains(path_, topology_->index, values_), std::max<std::size_t>(cap, 1));
+    auto table = std::make_shared<ChainTable>();
+    table->hops = path_.edges.size();
+    if (rows == 0) return table;
+    table->counted = rows;
+    auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
+    table->pending = [frozen](ChainTable& listing, bool interruptible) {
+        // The values as the count saw them: the held objects', or the copies
+        // made when some Edge's properties were assigned since.
+        std::vector<const EdgeValue*> values;
+        if (!listing.edge_objects.empty()) {
+            values.reserve(listing.edge_objects.size());
+            for (const Ref& object : listing.edge_objects) values.push_back(edge_value(object.get()));
+        } else {
+            values.reserve(listing.store->values.size());
+            for (const EdgeValue& value : listing.store->values) values.push_back(&value);
+        }
+        PathPatternValue path = frozen->path;
+        ChainMatcher lister(path, frozen->topology, std::move(values));
+        lister.cap = frozen->cap;
+        lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
+        lister.interruptible = interruptible;
+        return lister.run(); // no Python code, no dict: only a signal (when checked) or memory can fail
+    };
+    table->hold_edge_objects(std::move(edges_)); // after `pending` is set: it is read
+    return table;
 }
 
 } // namespace velarto::py::query

@@ -1,0 +1,230 @@
+// The depth-first chain search, shared by the match (path_matcher.cpp) and the
+// counted matches (chain_count.cpp): its places, the candidates of a hop, and
+// the matcher. Private to the query layer.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "classes.hpp"
+#include "interrupts.hpp"
+#include "query/edge_topology.hpp"
+#include "query/path_matcher.hpp"
+
+namespace velarto::py::query {
+
+// Named rather than anonymous: ChainMatcher, declared in path_matcher.hpp, holds these.
+namespace chain_search {
+
+enum class Direction { Forward, Backward, Any };
+
+inline Direction direction_of(const EdgePatternValue& pattern) {
+    if (pattern.direction == "backward") return Direction::Backward;
+    if (pattern.direction == "any") return Direction::Any;
+    return Direction::Forward;
+}
+
+// One edge taken in one orientation.
+struct Step {
+    std::uint32_t edge;
+    bool reversed;
+};
+
+// The candidates of one hop from one node: the edges leaving it (forward),
+// entering it (backward) or both merged in dict order (undirected, a
+// self-loop once). Walks the index lists in place; nothing is copied.
+class HopCandidates {
+public:
+    HopCandidates(Direction direction, EdgeSpan starting, EdgeSpan ending)
+        : direction_(direction), starting_(starting), ending_(ending) {}
+
+    bool next(Step& out) {
+        const std::size_t a_end = starting_.size, b_end = ending_.size;
+        const std::uint32_t* a = starting_.begin;
+        const std::uint32_t* b = ending_.begin;
+        if (direction_ == Direction::Forward) {
+            if (a_ == a_end) return false;
+            out = {a[a_++], false};
+            return true;
+        }
+        if (direction_ == Direction::Backward) {
+            if (b_ == b_end) return false;
+            out = {b[b_++], true};
+            return true;
+        }
+        if (a_ == a_end && b_ == b_end) return false;
+        if (b_ == b_end || (a_ < a_end && a[a_] < b[b_])) {
+            out = {a[a_++], false};
+        } else if (a_ == a_end || b[b_] < a[a_]) {
+            out = {b[b_++], true};
+        } else { // in both lists: a self-loop, taken once
+            out = {a[a_++], false};
+            ++b_;
+        }
+        return true;
+    }
+
+private:
+    Direction direction_;
+    EdgeSpan starting_, ending_;
+    std::size_t a_ = 0, b_ = 0;
+};
+
+// One place in the depth-first search: at node `at` (its id in the edge
+// index, -1 for a node with no edge), in segment `segment` (the edge pattern
+// of that index) after `hops` of its hops.
+struct Frame {
+    std::size_t segment;
+    std::uint32_t hops;
+    const NodeValue* at;
+    bool owns_step;      // made by taking a hop: popping it gives the edge back
+    bool may_extend;     // false for the zero-length chains of a leading range
+    std::int64_t at_id;
+    bool advanced = false;
+    HopCandidates candidates{Direction::Forward, {}, {}};
+};
+
+} // namespace chain_search
+
+using chain_search::Direction;
+using chain_search::direction_of;
+using chain_search::Frame;
+using chain_search::HopCandidates;
+using chain_search::Step;
+
+class ChainMatcher {
+public:
+    ChainMatcher(QueryState& state, PathPatternValue& path)
+        : path_(path), edges_dict_(state.graph.edges.get()), nodes_dict_(state.graph.nodes.get()),
+          held_dict_(Ref::borrow(edges_dict_)) {
+        watch_.emplace(edges_dict_);
+        prepare();
+    }
+
+    // Listing the rows of a counted match later, over the edge values as
+    // they were then (`values`, in the dict's order then): no dict, no
+    // Python code, nothing that can fail but memory.
+    ChainMatcher(PathPatternValue& path, std::shared_ptr<EdgeTopology> topology, std::vector<const EdgeValue*> values)
+        : path_(path), frozen_(true) {
+        prepare();
+        topology_ = std::move(topology);
+        values_ = std::move(values);
+        used_.assign(values_.size(), 0);
+        loaded_ = true;
+    }
+
+private:
+    // What both ways of making a matcher need: the hops of each segment and
+    // what the rest of the pattern still needs from each one.
+    void prepare() {
+        runs_python_ = false;
+        for (const NodePatternValue& node : path_.nodes) runs_python_ |= !node.properties.empty();
+        for (const EdgePatternValue& edge : path_.edges) runs_python_ |= !edge.properties.empty();
+        for (const EdgePatternValue& edge : path_.edges) {
+            min_.push_back(edge.range ? edge.range->min : 1);
+            max_.push_back(edge.range ? edge.range->max.value_or(UINT32_MAX) : 1);
+        }
+        const std::size_t segments = path_.edges.size();
+        needed_after_.assign(segments + 1, 0);
+        direction_from_.assign(segments + 1, Direction::Any);
+        for (std::size_t s = segments; s-- > 0;) {
+            needed_after_[s] = needed_after_[s + 1] + min_[s];
+            Direction direction = direction_of(path_.edges[s]);
+            bool same = s + 1 == segments || direction_from_[s + 1] == direction;
+            direction_from_[s] = same ? direction : Direction::Any;
+        }
+    }
+
+public:
+    bool run();
+    // Where the pattern allows, counts the chains without listing them and
+    // returns a table that lists them when first read (nullptr otherwise, or
+    // on failure, with the exception set: check PyErr_Occurred).
+    std::shared_ptr<ChainTable> counted_table();
+    // A listed table reads the edges' values from the objects (see ChainTable).
+    void give_edges_to_table() {
+        if (chains) chains->hold_edge_objects(std::move(edges_));
+    }
+
+    // Probing (exists()): stop at the first chain, recording nothing; with an
+    // anchor, chains start at the anchor only.
+    bool probing = false;
+    const NodeValue* anchor = nullptr;
+    bool found = false;
+    // Listing a counted table: whether signals are checked.
+    bool interruptible = false;
+    // Matching: stop once this many chains are recorded, where no Python code
+    // runs (so nobody can tell the rest was never looked at).
+    std::size_t cap = SIZE_MAX;
+    std::size_t recorded = 0;
+
+    // What the chains bind: with fixed hops and no Python code to watch, one
+    // shared table (`chains`); otherwise a list per place.
+    std::shared_ptr<ChainTable> chains;
+    std::vector<ResultList> node_lists;
+    std::vector<ResultList> edge_lists;
+
+private:
+    bool load_edges();
+    bool zero_length_starts();
+    HopCandidates candidates_from(std::size_t segment, std::int64_t from);
+    // The id of the node a step arrives at, read from the index (no hashing).
+    std::int64_t id_to(const Step& step) const {
+        const EdgeIndex& index = topology_->index;
+        return step.reversed ? index.start_id(step.edge) : index.end_id(step.edge);
+    }
+    std::int64_t id_of(const NodeValue& node) const { return topology_->index.id_of(node.type->digest()); }
+    int accepts(NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
+    int take_first(const Step& step);                                    // 1 taken, 0 refused, -1
+    bool search(Frame first);
+    bool cannot_finish(std::size_t segment, std::uint32_t hops, std::int64_t at);
+    bool first_hop(const Step& step);
+    void record_chain();
+    void record_steps();
+
+    const EdgeValue& edge(std::uint32_t index) const { return *values_[index]; }
+    bool tick() { return (frozen_ && !interruptible) || signals_.tick(); }
+    bool tables_fit() const;
+    const NodeValue& from_node(const Step& step) const {
+        const EdgeCore& parts = *edge(step.edge).core;
+        return step.reversed ? parts.end : parts.start;
+    }
+    const NodeValue& to_node(const Step& step) const {
+        const EdgeCore& parts = *edge(step.edge).core;
+        return step.reversed ? parts.start : parts.end;
+    }
+
+    PathPatternValue& path_;
+    PyObject* edges_dict_ = nullptr;
+    PyObject* nodes_dict_ = nullptr;
+    Ref held_dict_;
+    std::optional<DictWatch> watch_;
+    bool frozen_ = false;
+    bool runs_python_;
+    std::vector<std::uint32_t> min_, max_; // hops per segment; a fixed edge is 1..1
+    // From segment s on: the fewest hops still needed, and the one direction
+    // they all take (Any when they differ); the longest walks per direction.
+    std::vector<std::uint64_t> needed_after_;
+    std::vector<Direction> direction_from_;
+    // The edge dict's values, in its order, held for the whole run, and their
+    // index (kept between runs while the dict is unchanged).
+    std::vector<Ref> edges_;
+    std::vector<const EdgeValue*> values_; // the value of each, read in place
+    std::shared_ptr<EdgeTopology> topology_;
+    SignalCheck signals_;
+    bool loaded_ = false;
+    // The chain so far: its hops, which edges it uses (by position in
+    // edges_, so the no-edge-twice test is O(1)), where each segment's hops
+    // begin in it, and the node each segment ended at.
+    std::vector<Step> chain_;
+    std::vector<std::uint8_t> used_;
+    std::vector<std::size_t> segment_begin_;
+    std::vector<const NodeValue*> segment_end_;
+    const NodeValue* start_ = nullptr;
+    std::vector<Frame> frames_;
+};
+
+} // namespace velarto::py::query
