@@ -29,6 +29,16 @@ def graph_with(*names: str) -> tuple[Graph, dict[str, Node]]:
     return graph, {name: add_node(graph, name) for name in names}
 
 
+def triangle_with_loop(loop: str) -> tuple[Graph, dict[str, Node]]:
+    """A -f-> B -g-> C -h-> A, and a self-loop named `loop` on B."""
+    graph, nodes = graph_with("A", "B", "C")
+    add_edge(graph, "f", nodes["A"], nodes["B"])
+    add_edge(graph, "g", nodes["B"], nodes["C"])
+    add_edge(graph, "h", nodes["C"], nodes["A"])
+    add_edge(graph, loop, nodes["B"], nodes["B"])
+    return graph, nodes
+
+
 def label(value) -> str:
     if isinstance(value, Node):
         return str(value.type)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import pytest
 
-from small_graphs import add_edge, add_node, column, edge_names, graph_with, labels, node_types
+from small_graphs import add_edge, add_node, column, edge_names, graph_with, labels, node_types, triangle_with_loop
 from velarto import Application, Edge, Graph, Node, Term, Variable
 
 A, B, C, T = Variable("A"), Variable("B"), Variable("C"), Variable("T")
@@ -381,12 +381,7 @@ def test_set_with_an_empty_dict(ab):
 
 @pytest.fixture
 def triangle():
-    g, nodes = graph_with("A", "B", "C")
-    add_edge(g, "f", nodes["A"], nodes["B"])
-    add_edge(g, "g", nodes["B"], nodes["C"])
-    add_edge(g, "h", nodes["C"], nodes["A"])
-    add_edge(g, "i", nodes["B"], nodes["B"])
-    return g, nodes
+    return triangle_with_loop("i")
 
 
 def test_delete_keeps_the_bindings(triangle):

@@ -12,7 +12,7 @@ import pytest
 
 import velarto
 
-from small_graphs import add_edge, add_node, column, graph_with, label, labels, node_types
+from small_graphs import add_edge, add_node, column, graph_with, label, labels, node_types, triangle_with_loop
 from velarto import Edge, EdgePattern, Graph, Node, PathPattern, Term, Variable
 
 A, B, C = (Variable(n) for n in "ABC")
@@ -204,12 +204,7 @@ def test_variable_length_matches_an_independent_enumeration():
 @pytest.fixture
 def triangle():
     """A -f-> B -g-> C -h-> A, and a self-loop s on B."""
-    g, n = graph_with("A", "B", "C")
-    add_edge(g, "f", n["A"], n["B"])
-    add_edge(g, "g", n["B"], n["C"])
-    add_edge(g, "h", n["C"], n["A"])
-    add_edge(g, "s", n["B"], n["B"])
-    return g
+    return triangle_with_loop("s")[0]
 
 
 def test_the_variable_holds_a_list_of_edges_in_path_order(triangle):

@@ -132,9 +132,7 @@ struct FrozenChains {
 } // namespace
 
 std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
-    bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
-    if (path_.edges.size() > 2 || probing || runs_python_ || !fixed_hops) return nullptr;
-    if (!load_edges() || !tables_fit()) return nullptr;
+    if (path_.edges.size() > 2 || !load_edges() || !tables_fit()) return nullptr;
     // The search records rows until it has `cap` of them (at least one).
     const std::size_t rows = std::min(count_chains(path_, topology_->index, values_), std::max<std::size_t>(cap, 1));
     auto table = std::make_shared<ChainTable>();

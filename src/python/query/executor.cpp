@@ -100,6 +100,10 @@ bool execute_operations(QueryState& state) {
     std::vector<const Operation*> queue = snapshot.in_order();
     for (std::size_t i = 0; i < queue.size(); ++i) {
         const Operation* operation = queue[i];
+        // Counted tables are listed before a step reads them, where a long
+        // listing can be interrupted; skip and limit only narrow their rows.
+        const bool narrows = std::holds_alternative<SkipOp>(*operation) || std::holds_alternative<LimitOp>(*operation);
+        if (!narrows && !state.bindings->list_pending_rows()) return false;
         if (std::holds_alternative<OrderByOp>(*operation)) {
             // Consecutive order_by calls form one sort, the first call primary.
             std::vector<const OrderByOp*> keys;
@@ -107,13 +111,9 @@ bool execute_operations(QueryState& state) {
                 keys.push_back(&std::get<OrderByOp>(*queue[i]));
             }
             --i;
-            if (!state.bindings->list_pending_rows() || !rows.order_by(keys)) return false;
+            if (!rows.order_by(keys)) return false;
             continue;
         }
-        // Counted tables are listed before a step reads them, where a long
-        // listing can be interrupted; skip and limit only narrow their rows.
-        const bool narrows = std::holds_alternative<SkipOp>(*operation) || std::holds_alternative<LimitOp>(*operation);
-        if (!narrows && !state.bindings->list_pending_rows()) return false;
         bool ok = std::visit(
             [&](const auto& op) -> bool {
                 using Op = std::decay_t<decltype(op)>;
