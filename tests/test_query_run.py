@@ -300,6 +300,34 @@ def test_eq_that_changes_the_scanned_node_dict(mutate):
         q.execute()
 
 
+@pytest.mark.parametrize("ahead", [1, 9, 17, 45])
+@pytest.mark.parametrize("action", ["reassign", "pop"])
+def test_eq_that_changes_a_node_the_scan_has_read_ahead(action, ahead):
+    # The scan reads a few entries ahead of the node it tests. A node ahead,
+    # held by nothing but the dict, is given new properties or removed by the
+    # `==` of an earlier node: the first must show, the second must stop the
+    # scan before the freed node is read.
+    g = Graph()
+    first = add_node(g, "First")
+    uids = [add_node(g, f"N{i}", k=2).uid() for i in range(50)]
+    target = uids[ahead - 1]
+
+    def change():
+        if action == "pop":
+            g.nodes.pop(target)
+        else:
+            g.nodes[target].properties = {"k": 1}
+
+    first.properties["k"] = OnEq(change, answer=False)
+    q = g.query().match(node="n", properties={"k": 1})
+    if action == "pop":
+        with pytest.raises(RuntimeError, match="dictionary changed during iteration"):
+            q.execute()
+        assert target not in g.nodes
+    else:
+        assert column(q.return_("n"), "n") == [f"N{ahead - 1}"]
+
+
 def test_eq_that_changes_the_node_dict_during_a_lookup_by_type():
     g, _ = graph_with("A", "B")
     value = OnEq(lambda: g.nodes.clear())

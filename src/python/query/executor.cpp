@@ -35,7 +35,7 @@ bool match_node(QueryState& state, NodePatternValue& pattern) {
     bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node) {
         found->values.push_back(node);
         return true;
-    });
+    }, /*copies=*/true);
     if (!ok) return false;
     if (pattern.variable) state.writable_bindings().replace(*pattern.variable, ResultList::node_column(std::move(found)));
     return true;

@@ -2,12 +2,13 @@
 #pragma once
 
 #include "interrupts.hpp"
+#include "query/node_lookahead.hpp"
 #include "query/query_state.hpp"
 
 namespace velarto::py::query {
 
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& visit) {
+bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& visit, bool copies) {
     auto test = [&](const NodeValue& node, bool& stop) {
         MatchResult result = node_matches(pattern, node);
         if (result == MatchResult::Error) return false;
@@ -32,9 +33,11 @@ bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& 
     // keeps the scan from touching the type and dict of every rejected node.
     const bool runs_python = !pattern.properties.empty();
     SignalCheck signals;
-    Py_ssize_t position = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(nodes, &position, &key, &value)) {
+    const bool copies_all = copies && !pattern.type_schema && pattern.properties.empty();
+    NodeLookahead entries(nodes, {.type = pattern.type_schema.has_value() || copies_all,
+                                  .properties = runs_python || copies_all,
+                                  .table = runs_python});
+    while (PyObject* value = entries.next()) {
         if (!signals.tick()) return false;
         const NodeValue* stored = node_value(value);
         if (!stored) return false;
