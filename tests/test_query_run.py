@@ -102,6 +102,21 @@ def test_second_match_replaces(abc):
     assert q.return_("n") == [] and q.return_count() == 0
 
 
+def test_later_paths_rebind_names_in_another_order(abc):
+    # Each path binds its names in its own order; a later path binding the
+    # same names backwards, or one name twice (the later place wins), must
+    # land each list on its own name.
+    g, nodes = abc
+    add_edge(g, "f", nodes["A"], nodes["B"])
+    add_edge(g, "h", nodes["B"], nodes["C"])
+    q = g.query().match("(x)-[r]->(y)").match("(y)-[s]->(x)")
+    assert labels(q.return_("x", "y", "r", "s")) == [{"x": "B", "y": "A", "r": "f", "s": "f"},
+                                                      {"x": "C", "y": "B", "r": "h", "s": "h"}]
+    q = q.match("(y)-[t]->(z)-[u]->(y)")
+    assert labels(q.return_("x", "y", "r", "s", "t", "z", "u")) == [
+        {"x": "B", "y": "C", "r": "f", "s": "f", "t": "f", "z": "B", "u": "h"}, {"x": "C", "r": "h", "s": "h"}]
+
+
 def test_empty_list_does_not_hide_other_rows(abc):
     g, _ = abc
     q = g.query().match(node="a").match(node="z", type=Variable("Z"))

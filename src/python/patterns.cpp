@@ -130,7 +130,7 @@ MatchResult properties_match(const RequiredProperties& required, PyObject* prope
     return MatchResult::Match;
 }
 
-MatchResult node_matches(NodePatternValue& pattern, const NodeValue& node) {
+MatchResult node_matches(const NodePatternValue& pattern, const NodeValue& node) {
     if (pattern.type_obj && !core::equal(*pattern.type_obj, *node.type)) return MatchResult::NoMatch;
     if (pattern.type_schema && !pattern.type_schema->matches(*node.type)) return MatchResult::NoMatch;
     if (pattern.properties.empty()) return MatchResult::Match;

@@ -61,7 +61,7 @@ enum class MatchResult { Match, NoMatch, Error };
 // Type, then schema, then each required property by Python `==` with the
 // stored value on the left. A failing look-up is a mismatch; an exception
 // from `==` or its truth value is an Error (left set).
-MatchResult node_matches(NodePatternValue& pattern, const NodeValue& node);
+MatchResult node_matches(const NodePatternValue& pattern, const NodeValue& node);
 // The same property test, on any properties dict (edges use it too).
 MatchResult properties_match(const RequiredProperties& required, PyObject* properties);
 

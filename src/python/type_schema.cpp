@@ -19,7 +19,7 @@ Schema Schema::compile(std::string text) {
     return schema;
 }
 
-const core::CompiledSchema& Schema::tree() {
+const core::CompiledSchema& Schema::tree() const {
     if (!compiled) compiled = core::CompiledSchema::compile(text);
     return *compiled;
 }

@@ -12,11 +12,13 @@ namespace velarto::py {
 
 struct Schema {
     std::string text;
-    std::shared_ptr<const core::CompiledSchema> compiled; // made on first use
+    // Made on first use, also through a const pattern: the tree follows from
+    // the text, so filling it in changes nothing anyone can see.
+    mutable std::shared_ptr<const core::CompiledSchema> compiled;
 
     static Schema compile(std::string text);
-    const core::CompiledSchema& tree();
-    bool matches(const core::TypeNode& type) { return tree().matches(type); }
+    const core::CompiledSchema& tree() const;
+    bool matches(const core::TypeNode& type) const { return tree().matches(type); }
 };
 
 struct TypeSchemaObject {

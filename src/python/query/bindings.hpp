@@ -42,8 +42,14 @@ class Bindings {
 public:
     // The list bound to `name`, or nullptr.
     ResultList* find(const std::string& name) {
+        // A match binds its path's variables in order, run after run: the
+        // entry after the last one found is tried before the index, whose
+        // look-ups miss the cache once the names run into thousands.
+        if (next_ < entries_.size() && entries_[next_].first == name) return &entries_[next_++].second;
         auto found = index_.find(name);
-        return found == index_.end() ? nullptr : &entries_[found->second].second;
+        if (found == index_.end()) return nullptr;
+        next_ = found->second + 1;
+        return &entries_[found->second].second;
     }
     const ResultList* find(const std::string& name) const {
         return const_cast<Bindings*>(this)->find(name);
@@ -70,6 +76,7 @@ public:
                        entries_.end());
         index_.clear();
         for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+        next_ = 0;
     }
 
     // The row count: the longest list.
@@ -95,11 +102,13 @@ public:
 private:
     ResultList& add(const std::string& name, ResultList list) {
         index_.emplace(name, entries_.size());
+        next_ = entries_.size() + 1;
         return entries_.emplace_back(name, std::move(list)).second;
     }
 
     std::vector<std::pair<std::string, ResultList>> entries_;
     std::unordered_map<std::string, std::size_t> index_; // name -> position in entries_
+    mutable std::size_t next_ = 0; // where the next look-up tries first (a hint: const look-ups move it too)
 };
 
 } // namespace velarto::py::query

@@ -48,7 +48,7 @@ int orientations(Way way, const EdgeIndex& index, std::size_t edge, Orientation 
 // A node test decided once per node id.
 class NodeTest {
 public:
-    NodeTest(NodePatternValue& pattern, std::uint32_t nodes)
+    NodeTest(const NodePatternValue& pattern, std::uint32_t nodes)
         : pattern_(pattern), open_(!pattern.type_obj && !pattern.type_schema), known_(open_ ? 0 : nodes, -1) {}
 
     bool accepts(std::uint32_t id, const NodeValue& node) {
@@ -58,7 +58,7 @@ public:
     }
 
 private:
-    NodePatternValue& pattern_;
+    const NodePatternValue& pattern_;
     bool open_;
     std::vector<std::int8_t> known_;
 };
@@ -79,7 +79,7 @@ void fetch_ahead(const EdgePatternValue& pattern, const std::vector<const EdgeVa
 
 } // namespace
 
-std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges) {
+std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges) {
     const std::uint32_t nodes = index.node_count();
     const bool two_hops = path.edges.size() == 2;
     const Way first_way = way_of(path.edges[0]), second_way = two_hops ? way_of(path.edges[1]) : Way::Forward;
@@ -164,8 +164,7 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
             values.reserve(listing.store->values.size());
             for (const EdgeValue& value : listing.store->values) values.push_back(&value);
         }
-        PathPatternValue path = frozen->path;
-        ChainMatcher lister(path, frozen->topology, std::move(values));
+        ChainMatcher lister(frozen->path, frozen->topology, std::move(values));
         lister.cap = frozen->cap;
         lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
         lister.interruptible = interruptible;

@@ -13,6 +13,6 @@ namespace velarto::py::query {
 // over `edges` (the values at the index's positions), counted as the search
 // would find them: a hop in each written direction, an undirected self-loop
 // once, no edge twice in a chain.
-std::size_t count_chains(PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges);
+std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges);
 
 } // namespace velarto::py::query

@@ -97,7 +97,7 @@ using chain_search::Step;
 
 class ChainMatcher {
 public:
-    ChainMatcher(QueryState& state, PathPatternValue& path)
+    ChainMatcher(QueryState& state, const PathPatternValue& path)
         : path_(path), edges_dict_(state.graph.edges.get()), nodes_dict_(state.graph.nodes.get()),
           held_dict_(Ref::borrow(edges_dict_)) {
         watch_.emplace(edges_dict_);
@@ -107,7 +107,7 @@ public:
     // Listing the rows of a counted match later, over the edge values as
     // they were then (`values`, in the dict's order then): no dict, no
     // Python code, nothing that can fail but memory.
-    ChainMatcher(PathPatternValue& path, std::shared_ptr<EdgeTopology> topology, std::vector<const EdgeValue*> values)
+    ChainMatcher(const PathPatternValue& path, std::shared_ptr<EdgeTopology> topology, std::vector<const EdgeValue*> values)
         : path_(path), frozen_(true) {
         prepare();
         topology_ = std::move(topology);
@@ -123,6 +123,8 @@ private:
         runs_python_ = false;
         for (const NodePatternValue& node : path_.nodes) runs_python_ |= !node.properties.empty();
         for (const EdgePatternValue& edge : path_.edges) runs_python_ |= !edge.properties.empty();
+        min_.reserve(path_.edges.size());
+        max_.reserve(path_.edges.size());
         for (const EdgePatternValue& edge : path_.edges) {
             min_.push_back(edge.range ? edge.range->min : 1);
             max_.push_back(edge.range ? edge.range->max.value_or(UINT32_MAX) : 1);
@@ -136,7 +138,17 @@ private:
             bool same = s + 1 == segments || direction_from_[s + 1] == direction;
             direction_from_[s] = same ? direction : Direction::Any;
         }
+        // The search's stack holds a frame per hop and per segment begun:
+        // sized for the hops every chain takes. Grown by doubling, a long
+        // path's stack went through a dozen copies, and the freed blocks made
+        // the allocator hand memory back to the system, to be faulted in
+        // again on the next run.
+        std::size_t depth = segments + 1 + needed_after_[0];
+        const std::size_t reserved = std::min<std::size_t>(depth, kReservedFrames);
+        frames_.reserve(reserved);
+        chain_.reserve(reserved);
     }
+    static constexpr std::size_t kReservedFrames = std::size_t{1} << 16;
 
 public:
     bool run();
@@ -177,7 +189,7 @@ private:
         return step.reversed ? index.start_id(step.edge) : index.end_id(step.edge);
     }
     std::int64_t id_of(const NodeValue& node) const { return topology_->index.id_of(node.type->digest()); }
-    int accepts(NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
+    int accepts(const NodePatternValue& pattern, const NodeValue& node); // 1, 0, -1 (error)
     int take_first(const Step& step);                                    // 1 taken, 0 refused, -1
     bool search(Frame first);
     bool cannot_finish(std::size_t segment, std::uint32_t hops, std::int64_t at);
@@ -197,7 +209,7 @@ private:
         return step.reversed ? parts.start : parts.end;
     }
 
-    PathPatternValue& path_;
+    const PathPatternValue& path_;
     PyObject* edges_dict_ = nullptr;
     PyObject* nodes_dict_ = nullptr;
     Ref held_dict_;

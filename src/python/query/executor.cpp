@@ -26,7 +26,7 @@ bool DictWatch::unchanged() const {
 
 namespace {
 
-bool match_node(QueryState& state, NodePatternValue& pattern) {
+bool match_node(QueryState& state, const NodePatternValue& pattern) {
     auto found = std::make_shared<NodeValueStore>();
     // A pattern without constraints takes every node: size the list once.
     if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
@@ -44,12 +44,9 @@ bool match_node(QueryState& state, NodePatternValue& pattern) {
 } // namespace
 
 bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap) {
-    // Steps work on copies of the patterns: a pattern compiles its schema on
-    // first use, and the operation list is shared between query copies.
-    if (auto* node = std::get_if<NodeForm>(&match.form)) {
-        NodePatternValue pattern = node->pattern;
-        return match_node(state, pattern);
-    }
+    // Patterns are read in place: the operation list never changes them (a
+    // schema compiled on first use is filled in, not changed).
+    if (auto* node = std::get_if<NodeForm>(&match.form)) return match_node(state, node->pattern);
     if (auto* edge = std::get_if<EdgeForm>(&match.form)) {
         PathPatternValue path;
         path.nodes.resize(2);
@@ -59,11 +56,11 @@ bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap) {
         path.edges[0].direction = "forward";
         return match_chains(state, path, row_cap);
     }
-    PathPatternValue path = std::get<PathForm>(match.form).path;
+    const PathPatternValue& path = std::get<PathForm>(match.form).path;
     if (path.nodes.size() == 1 && path.edges.empty()) return match_node(state, path.nodes[0]);
     if (path.edges.empty()) {
         // Nodes side by side: each node pattern is its own node match.
-        for (NodePatternValue& pattern : path.nodes) {
+        for (const NodePatternValue& pattern : path.nodes) {
             if (!match_node(state, pattern)) return false;
         }
         return true;

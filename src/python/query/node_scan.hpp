@@ -8,7 +8,7 @@
 namespace velarto::py::query {
 
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& visit, bool copies) {
+bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit, bool copies) {
     auto test = [&](const NodeValue& node, bool& stop) {
         MatchResult result = node_matches(pattern, node);
         if (result == MatchResult::Error) return false;

@@ -46,7 +46,7 @@ HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t fr
     return HopCandidates(direction_of(path_.edges[segment]), index.starting_at_id(id), index.ending_at_id(id));
 }
 
-int ChainMatcher::accepts(NodePatternValue& pattern, const NodeValue& node) {
+int ChainMatcher::accepts(const NodePatternValue& pattern, const NodeValue& node) {
     MatchResult result = node_matches(pattern, node);
     if (result == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return -1;
     return result == MatchResult::Match ? 1 : 0;
@@ -264,7 +264,7 @@ bool ChainMatcher::run() {
     return true;
 }
 
-MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge) {
+MatchResult edge_accepts(const EdgePatternValue& pattern, const EdgeValue& edge) {
     const EdgeCore& parts = *edge.core;
     if (pattern.term_type_schema && !pattern.term_type_schema->matches(*parts.term.type)) {
         return MatchResult::NoMatch;
@@ -275,7 +275,7 @@ MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge) {
     return properties_match(pattern.properties, properties.get());
 }
 
-ChainProbe::ChainProbe(QueryState& state, PathPatternValue& path)
+ChainProbe::ChainProbe(QueryState& state, const PathPatternValue& path)
     : matcher_(std::make_unique<ChainMatcher>(state, path)) {
     matcher_->probing = true;
 }
@@ -289,7 +289,7 @@ bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
     return ok;
 }
 
-bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap) {
+bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap) {
     ChainMatcher matcher(state, path);
     matcher.cap = row_cap;
     std::shared_ptr<ChainTable> counted = matcher.counted_table();

@@ -15,7 +15,7 @@ namespace velarto::py::query {
 // `row_cap` is how many chains the rows after this step can keep (a `limit`
 // right after the match): when the search runs no Python code, finding more
 // could change nothing, so it stops there.
-bool match_chains(QueryState& state, PathPatternValue& path, std::size_t row_cap = SIZE_MAX);
+bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap = SIZE_MAX);
 
 class ChainMatcher;
 
@@ -27,7 +27,7 @@ class ChainMatcher;
 // is a RuntimeError.
 class ChainProbe {
 public:
-    ChainProbe(QueryState& state, PathPatternValue& path);
+    ChainProbe(QueryState& state, const PathPatternValue& path);
     ~ChainProbe();
     // Whether some chain of the path exists whose first node is `anchor`
     // (any node when nullptr). False with an exception set on failure.
@@ -38,6 +38,6 @@ private:
 };
 
 // The edge constraints of a pattern: term type schema, term, properties.
-MatchResult edge_accepts(EdgePatternValue& pattern, const EdgeValue& edge);
+MatchResult edge_accepts(const EdgePatternValue& pattern, const EdgeValue& edge);
 
 } // namespace velarto::py::query

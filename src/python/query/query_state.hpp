@@ -72,7 +72,7 @@ bool run_delete(QueryState& state, const DeleteOp& del);
 // it copies each one (which counts its type and dict). False with an exception
 // set on failure.
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, NodePatternValue& pattern, Visit&& visit, bool copies = false);
+bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit, bool copies = false);
 
 } // namespace velarto::py::query
 
