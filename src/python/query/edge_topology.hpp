@@ -30,6 +30,9 @@ struct EdgeTopology {
     // each node, made when a search first needs them.
     std::vector<std::uint32_t> longest_walks[2];
     bool walks_known[2] = {false, false};
+    // The same ignoring directions (longest_trails.hpp).
+    std::vector<std::uint32_t> longest_trails;
+    bool trails_known = false;
 };
 
 // The topology of `dict` as it is now: the kept one when the dict has not

@@ -18,6 +18,7 @@
 // a strong reference to every edge of the dict for the whole run, so nothing
 // it reads can be freed under it, and the edge dict is watched, so a change
 // to it ends the scan with a RuntimeError.
+#include "query/longest_trails.hpp"
 #include "query/path_matcher.hpp"
 
 #include "query/chain_matcher.hpp"
@@ -59,16 +60,27 @@ int ChainMatcher::accepts(const NodePatternValue& pattern, const NodeValue& node
 // This keeps a long pattern over a long path linear: chains that start too
 // late to fit are refused at their first hop instead of walked to the end.
 bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, std::int64_t at) {
-    if (runs_python_ || direction_from_[segment] == Direction::Any) return false;
+    if (runs_python_) return false;
     std::uint64_t need = (hops < min_[segment] ? min_[segment] - hops : 0) + needed_after_[segment + 1];
     if (need == 0) return false;
-    const int which = direction_from_[segment] == Direction::Forward ? 0 : 1;
     EdgeTopology& topology = *topology_;
-    if (!topology.walks_known[which]) {
-        topology.longest_walks[which] = topology.index.longest_walks(which == 0);
-        topology.walks_known[which] = true;
+    const std::vector<std::uint32_t>* longest;
+    if (direction_from_[segment] == Direction::Any) {
+        // Hops that may go either way: trails ignoring directions.
+        if (!topology.trails_known) {
+            topology.longest_trails = longest_trails(topology.index, topology.edges.size());
+            topology.trails_known = true;
+        }
+        longest = &topology.longest_trails;
+    } else {
+        const int which = direction_from_[segment] == Direction::Forward ? 0 : 1;
+        if (!topology.walks_known[which]) {
+            topology.longest_walks[which] = topology.index.longest_walks(which == 0);
+            topology.walks_known[which] = true;
+        }
+        longest = &topology.longest_walks[which];
     }
-    std::uint32_t most = at < 0 ? 0 : topology.longest_walks[which][static_cast<std::size_t>(at)];
+    std::uint32_t most = at < 0 ? 0 : (*longest)[static_cast<std::size_t>(at)];
     return most != EdgeIndex::kUnbounded && most < need;
 }
 
