@@ -285,6 +285,9 @@ HOT_PATHS = [
     ("chain table read after skip", lambda: RING.query().match("(a)-[r]->(b)-[s]-(c)").skip(2).where("a <> c")
      .return_("a", "r", "c")),
     ("chain table return_count", lambda: RING.query().match("(a)-[r]-(b)<-[s]-(c)").skip(1).limit(5).return_count()),
+    ("node match counted, then read after a Node's properties are assigned",
+     lambda: (lambda q: (q.return_count(), setattr(REPROPS_N, "properties", {"k": 1}), q.return_("n")))(
+         G.query().match(node="n", type_schema="$*$"))),
     ("create path", lambda: Graph().query().create("(a:A {k: 1})-[f:A -> B]->(b:B)").return_("a", "f")),
     ("merge path", lambda: G.query().merge("(a:A {k: 1})-[f:A -> B]->(b:A -> B)").return_count()),
     ("create path refused", fails(ValueError, lambda: Graph().query().create("(a:*)"))),

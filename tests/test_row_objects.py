@@ -98,3 +98,35 @@ def test_node_match_rows_read_in_place_and_take_their_own_value_when_assigned():
     del graph, stored
     gc.collect()
     assert [str(row["n"].type) for row in rows] == ["B", "C", "D"]
+
+
+class AssignsOnEq:
+    """A property value whose `==` gives a stored node a new properties dict."""
+
+    def __init__(self, node):
+        self.node = node
+
+    def __eq__(self, other):
+        self.node.properties = {"late": True}
+        return True
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("how", ["plain", "by schema", "by property"])
+def test_a_node_match_reads_what_it_saw_when_python_code_runs_before_the_first_read(how):
+    # The node match holds the dict's Node objects until its rows are first
+    # read; a later step's `==` then gives a matched node a new dict. The rows
+    # must show the dict the match saw; the count is unchanged either way.
+    graph, nodes = hub()
+    seen = nodes["A"].properties
+    seen["k"] = 1
+    edge = next(iter(graph.edges.values()))
+    edge.properties["w"] = AssignsOnEq(nodes["A"])
+    match = {"plain": {}, "by schema": {"type_schema": "$A$"}, "by property": {"properties": {"k": 1}}}[how]
+    q = graph.query().match(node="n", **match).match(edge="e", properties={"w": 1})
+    rows = q.return_("n")
+    assert rows[0]["n"].properties is seen and graph.nodes[nodes["A"].uid()].properties == {"late": True}
+    nodes["A"].properties = seen
+    assert q.return_count() == (4 if how == "plain" else 1)
+    assert graph.nodes[nodes["A"].uid()].properties == {"late": True}

@@ -109,7 +109,10 @@ int set_properties(Ref& properties, PyObject* value) {
 // --- Node ----------------------------------------------------------------------
 
 const NodeValue& node_of(PyObject* self) { return as<NodeObject>(self)->value.read(); }
-NodeValue& writable_node(PyObject* self) { return as<NodeObject>(self)->value.write(); }
+NodeValue& writable_node(PyObject* self) {
+    take_pending_node_values();
+    return as<NodeObject>(self)->value.write();
+}
 
 const Signature kNodeNew{"Node", {"type", "properties"}, 2, 1};
 

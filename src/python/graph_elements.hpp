@@ -110,6 +110,7 @@ PyObject* shared_edge_to_python(const EdgeValue* edge, ValueKeeper* keeper);
 // Called before an Edge's `properties` is assigned: query tables that read
 // Edge objects instead of copies of their values copy them now.
 void take_pending_edge_values();
+void take_pending_node_values();
 
 // Borrowed access to the value inside an object of the exact class, or
 // nullptr with the conversion TypeError set.

@@ -28,15 +28,21 @@ namespace {
 
 bool match_node(QueryState& state, const NodePatternValue& pattern) {
     auto found = std::make_shared<NodeValueStore>();
+    std::vector<Ref> held; // the dict's objects, read when the list is first read
     // A pattern without constraints takes every node: size the list once.
     if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
-        found->values.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get())));
+        held.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get())));
     }
-    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node) {
-        found->values.push_back(node);
+    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node, PyObject* object) {
+        if (object) {
+            held.push_back(Ref::borrow(object));
+        } else {
+            found->values.push_back(node);
+        }
         return true;
-    }, /*copies=*/true);
+    });
     if (!ok) return false;
+    found->hold_objects(std::move(held));
     if (pattern.variable) state.writable_bindings().replace(*pattern.variable, ResultList::node_column(std::move(found)));
     return true;
 }

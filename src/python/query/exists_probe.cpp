@@ -124,7 +124,7 @@ bool ExistsProbe::side_by_side(bool& found) {
         }
         if (!free_nodes_[i]) {
             bool any = false;
-            bool ok = for_each_accepted_node(state_.graph.nodes.get(), pattern, [&](const NodeValue&) {
+            bool ok = for_each_accepted_node(state_.graph.nodes.get(), pattern, [&](const NodeValue&, PyObject*) {
                 any = true;
                 return false;
             });

@@ -82,7 +82,7 @@ bool create_edge_form(QueryState& state, const EdgeForm& form) {
 bool merge_node(QueryState& state, const NodePatternValue& stored) {
     NodePatternValue pattern = stored;
     std::optional<NodeValue> found;
-    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node) {
+    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node, PyObject*) {
         found = node;
         return false;
     });
@@ -180,7 +180,7 @@ bool write_path(QueryState& state, const PathPatternValue& path, bool merge) {
         }
         if (merge) {
             NodePatternValue copy = pattern;
-            bool ok = for_each_accepted_node(state.graph.nodes.get(), copy, [&](const NodeValue& node) {
+            bool ok = for_each_accepted_node(state.graph.nodes.get(), copy, [&](const NodeValue& node, PyObject*) {
                 nodes[i] = node;
                 return false;
             });

@@ -24,8 +24,8 @@ namespace velarto::py::query {
 class NodeLookahead {
 public:
     struct Parts {
-        bool type = false;       // the type's node (a schema test, or a copy that counts it)
-        bool properties = false; // the properties dict (a property test, or a copy)
+        bool type = false;       // the type's node (a schema test)
+        bool properties = false; // the properties dict (a property test)
         bool table = false;      // the dict's table (a property test looks keys up)
     };
 

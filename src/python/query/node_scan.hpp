@@ -8,11 +8,11 @@
 namespace velarto::py::query {
 
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit, bool copies) {
-    auto test = [&](const NodeValue& node, bool& stop) {
+bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit) {
+    auto test = [&](const NodeValue& node, PyObject* object, bool& stop) {
         MatchResult result = node_matches(pattern, node);
         if (result == MatchResult::Error) return false;
-        if (result == MatchResult::Match && !visit(node)) stop = true;
+        if (result == MatchResult::Match && !visit(node, object)) stop = true;
         return true;
     };
     bool stop = false;
@@ -21,7 +21,7 @@ bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Vi
         if (!get_nodes_by_type(nodes, *pattern.type_obj, candidates)) return false;
         SignalCheck signals;
         for (const NodeValue& node : candidates) {
-            if (!signals.tick() || !test(node, stop)) return false;
+            if (!signals.tick() || !test(node, nullptr, stop)) return false;
             if (stop) break;
         }
         return true;
@@ -33,21 +33,19 @@ bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Vi
     // keeps the scan from touching the type and dict of every rejected node.
     const bool runs_python = !pattern.properties.empty();
     SignalCheck signals;
-    const bool copies_all = copies && !pattern.type_schema && pattern.properties.empty();
-    NodeLookahead entries(nodes, {.type = pattern.type_schema.has_value() || copies_all,
-                                  .properties = runs_python || copies_all,
+    NodeLookahead entries(nodes, {.type = pattern.type_schema.has_value(), .properties = runs_python,
                                   .table = runs_python});
     while (PyObject* value = entries.next()) {
         if (!signals.tick()) return false;
         const NodeValue* stored = node_value(value);
         if (!stored) return false;
         if (!runs_python) {
-            if (!test(*stored, stop)) return false;
+            if (!test(*stored, value, stop)) return false;
             if (stop) break;
             continue;
         }
         Ref node_object = Ref::borrow(value); // held while `==` runs Python code
-        if (!test(*stored, stop)) return false;
+        if (!test(*stored, value, stop)) return false;
         if (stop) break;
         if (!watch.unchanged()) return false;
     }

@@ -68,11 +68,11 @@ bool run_delete(QueryState& state, const DeleteOp& del);
 
 // Node candidates of a pattern, as match and merge take them: the nodes of its
 // type through the lookup by type, or every value of the node dict. `visit`
-// gets each accepted node and returns false to stop early; `copies` says that
-// it copies each one (which counts its type and dict). False with an exception
-// set on failure.
+// gets each accepted node, with its object in the dict (borrowed; nullptr for
+// the candidates of the lookup by type, which are copies), and returns false
+// to stop early. False with an exception set on failure.
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit, bool copies = false);
+bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit);
 
 } // namespace velarto::py::query
 

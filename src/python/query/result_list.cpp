@@ -5,10 +5,30 @@ namespace velarto::py::query {
 
 namespace {
 
-// The tables that still read Edge objects instead of copies of their values.
+// The tables that still read Edge objects instead of copies of their values,
+// and the node stores that still read Node objects.
 std::vector<const ChainTable*> tables_reading_objects;
+std::vector<NodeValueStore*> stores_reading_objects;
 
 } // namespace
+
+NodeValueStore::~NodeValueStore() {
+    if (!objects.empty()) std::erase(stores_reading_objects, this);
+}
+
+void NodeValueStore::hold_objects(std::vector<Ref> held) {
+    if (held.empty()) return;
+    objects = std::move(held);
+    stores_reading_objects.push_back(this);
+}
+
+void NodeValueStore::copy_values() {
+    if (objects.empty()) return;
+    values.reserve(values.size() + objects.size());
+    for (const Ref& object : objects) values.push_back(*node_value(object.get()));
+    objects.clear();
+    std::erase(stores_reading_objects, this);
+}
 
 ChainTable::~ChainTable() {
     if (!edge_objects.empty()) std::erase(tables_reading_objects, this);
@@ -98,7 +118,7 @@ ValueKeeper* keeper_of(const std::shared_ptr<Store>& store) {
 PyObject* ResultList::shared_object(std::size_t row) const {
     ValueKeeper* keeper = nodes_ ? keeper_of(nodes_) : keeper_of(table_->store);
     const std::size_t place = column_ / 2;
-    PyObject* made = nodes_         ? shared_node_to_python(&nodes_->values[row], keeper)
+    PyObject* made = nodes_         ? shared_node_to_python(&nodes_->value(row), keeper)
                      : reads_node() ? shared_node_to_python(&table_->node(row, place), keeper)
                                     : shared_edge_to_python(&table_->edge(row, place), keeper);
     if (!made && keeper->objects == 0) { // no object holds it: let it go
@@ -109,7 +129,7 @@ PyObject* ResultList::shared_object(std::size_t row) const {
 }
 
 PyObject* ResultList::properties_at(std::size_t i) const {
-    if (nodes_) return nodes_->values[first_ + i].properties.get();
+    if (nodes_) return nodes_->value(first_ + i).properties.get();
     if (!table_) return properties_of(items_[i]);
     table_->list_rows();
     const std::size_t row = first_ + i;
@@ -140,7 +160,7 @@ void ResultList::make_values() const {
     made.reserve(count_);
     if (nodes_) {
         for (std::size_t row = first_; row < first_ + count_; ++row) {
-            made.emplace_back(std::in_place_type<NodeValue>, nodes_->values[row]);
+            made.emplace_back(std::in_place_type<NodeValue>, nodes_->value(row));
         }
         items_ = std::move(made);
         nodes_.reset();
@@ -162,6 +182,11 @@ void ResultList::make_values() const {
 } // namespace velarto::py::query
 
 namespace velarto::py {
+
+void take_pending_node_values() {
+    // Each store leaves the list as it copies; copying runs no Python code.
+    while (!query::stores_reading_objects.empty()) query::stores_reading_objects.back()->copy_values();
+}
 
 void take_pending_edge_values() {
     // Each table leaves the list as it copies; copying runs no Python code.

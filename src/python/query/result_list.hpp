@@ -41,9 +41,29 @@ struct EdgeValueStore {
 
 // The nodes a node match found, in order: lists read them in place, and so do
 // the objects made for rows (kept alive through `keeper`).
+//
+// A match over the node dict holds the dict's objects (`objects`) until first
+// read, instead of copies of their values: a count reads only how many there
+// are. An assignment of a Node's `properties` anywhere first makes every such
+// store copy its values (`take_pending_node_values`), so what is read later is
+// what the match saw.
 struct NodeValueStore {
     std::vector<NodeValue> values;
+    std::vector<Ref> objects;      // until the values are copied
     ValueKeeper* keeper = nullptr; // while objects read from it
+
+    NodeValueStore() = default;
+    NodeValueStore(const NodeValueStore&) = delete;
+    NodeValueStore& operator=(const NodeValueStore&) = delete;
+    ~NodeValueStore();
+
+    std::size_t size() const { return objects.empty() ? values.size() : objects.size(); }
+    const NodeValue& value(std::size_t i) {
+        copy_values();
+        return values[i];
+    }
+    void hold_objects(std::vector<Ref> held);
+    void copy_values(); // runs no Python code
 };
 
 // The chains of one match with fixed hops: row-major steps, `hops` per row.
@@ -124,7 +144,7 @@ public:
     // The nodes of a node match.
     static ResultList node_column(std::shared_ptr<NodeValueStore> nodes) {
         ResultList list;
-        list.count_ = nodes->values.size();
+        list.count_ = nodes->size();
         list.nodes_ = std::move(nodes);
         return list;
     }
