@@ -100,3 +100,30 @@ def test_listing_a_counted_match_is_interrupted(dense_graph, finish):
     assert dense_graph.query().match("(a)-[r]->(b)-[s]->(c)").limit(3).return_count() == 3
     rows = q.skip(chains - 2).return_("a", "c")
     assert [(str(row["a"].type), str(row["c"].type)) for row in rows] == [("D159", "D157"), ("D159", "D159")]
+
+
+@pytest.mark.parametrize("match", [{"type_schema": "$*$"}, {"type": Variable("Absent")}, {}],
+                         ids=["schema scan", "lookup by type", "plain"])
+def test_a_signal_handler_that_empties_the_node_dict_during_a_scan(match):
+    # A node scan reads a few entries ahead; a handler that runs while it
+    # checks for signals (Python code) may free the nodes it has read ahead.
+    # The scan must go on from the dict as the handler left it.
+    graph = Graph()
+    for i in range(60_000):
+        node = Node(Variable(f"N{i}"))
+        graph.nodes[node.uid()] = node
+    calls = []
+
+    def handler(signum, frame):
+        calls.append(len(graph.nodes))
+        graph.nodes.clear()
+
+    previous = signal.signal(signal.SIGVTALRM, handler)
+    signal.setitimer(signal.ITIMER_VIRTUAL, 0.0005, 0.0005)
+    try:
+        while not calls:
+            count = graph.query().match(node="n", **match).return_count()
+    finally:
+        signal.setitimer(signal.ITIMER_VIRTUAL, 0)
+        signal.signal(signal.SIGVTALRM, previous)
+    assert len(graph.nodes) == 0 and count < 60_000

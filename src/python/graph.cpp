@@ -7,7 +7,7 @@
 // SHA-256. A key of a str subclass is looked up again, as its own hash and
 // equality decide what the dict holds under it.
 #include "graph.hpp"
-#include "interrupts.hpp"
+#include "node_lookahead.hpp"
 
 #include <cstring>
 
@@ -29,12 +29,12 @@ bool same_type(const core::TypeNode& candidate, const core::TypeNode& wanted, co
 
 bool get_nodes_by_type(PyObject* nodes, const core::TypeNode& type, std::vector<NodeValue>& out) {
     const core::Digest& digest = type.digest();
-    std::vector<PyObject*> relookup; // borrowed keys of str subclasses that matched
-    SignalCheck signals;            // runs no Python code unless a handler raises
-    Py_ssize_t position = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(nodes, &position, &key, &value)) {
-        if (!signals.tick()) return false;
+    // Keys of str subclasses that matched, held: a signal handler may drop
+    // them from the dict before they are looked up again.
+    std::vector<Ref> relookup;
+    NodeLookahead entries(nodes, {.type = true}); // checks for signals, and runs no other Python code
+    PyObject* key;
+    while (PyObject* value = entries.next(&key)) {
         if (!PyUnicode_Check(key)) {
             PyErr_Format(PyExc_TypeError, "node dictionary key must be str, not %.200s",
                          Py_TYPE(key)->tp_name);
@@ -46,14 +46,13 @@ bool get_nodes_by_type(PyObject* nodes, const core::TypeNode& type, std::vector<
         if (PyUnicode_CheckExact(key)) {
             out.push_back(*node);
         } else {
-            relookup.push_back(key);
+            relookup.push_back(Ref::borrow(key));
             out.push_back(NodeValue{}); // placeholder kept in dictionary order
         }
     }
+    if (entries.failed()) return false;
     if (relookup.empty()) return true;
-    // Keys of str subclasses: hold them, since their hash and equality run Python code.
-    std::vector<Ref> held;
-    for (PyObject* key : relookup) held.push_back(Ref::borrow(key));
+    // Their hash and equality run Python code: looked up again, one by one.
     std::vector<NodeValue> result;
     std::size_t next = 0;
     for (NodeValue& node : out) {
@@ -61,7 +60,7 @@ bool get_nodes_by_type(PyObject* nodes, const core::TypeNode& type, std::vector<
             result.push_back(std::move(node));
             continue;
         }
-        PyObject* found = PyDict_GetItemWithError(nodes, held[next++].get());
+        PyObject* found = PyDict_GetItemWithError(nodes, relookup[next++].get());
         if (!found) {
             if (PyErr_Occurred()) return false;
             continue;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "interrupts.hpp"
-#include "query/node_lookahead.hpp"
+#include "node_lookahead.hpp"
 #include "query/query_state.hpp"
 
 namespace velarto::py::query {
@@ -32,11 +32,10 @@ bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Vi
     // stored value is tested in place and copied only when accepted, which
     // keeps the scan from touching the type and dict of every rejected node.
     const bool runs_python = !pattern.properties.empty();
-    SignalCheck signals;
-    NodeLookahead entries(nodes, {.type = pattern.type_schema.has_value(), .properties = runs_python,
+    const bool schema = pattern.type_schema.has_value();
+    NodeLookahead entries(nodes, {.type = schema, .type_name = schema, .properties = runs_python,
                                   .table = runs_python});
     while (PyObject* value = entries.next()) {
-        if (!signals.tick()) return false;
         const NodeValue* stored = node_value(value);
         if (!stored) return false;
         if (!runs_python) {
@@ -49,7 +48,7 @@ bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Vi
         if (stop) break;
         if (!watch.unchanged()) return false;
     }
-    return true;
+    return !entries.failed();
 }
 
 } // namespace velarto::py::query
