@@ -28,19 +28,26 @@ namespace {
 
 bool match_node(QueryState& state, const NodePatternValue& pattern) {
     auto found = std::make_shared<NodeValueStore>();
-    std::vector<Ref> held; // the dict's objects, read when the list is first read
+    // A run that ends in a count may never read the values: it holds the
+    // dict's objects (one pass over them) and copies only if a step reads
+    // them. A run that returns rows reads them all: copying while scanning
+    // costs less than a second pass later.
+    const bool hold = state.counting;
+    std::vector<Ref> held;
     // A pattern without constraints takes every node: size the list once.
     if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
-        held.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get())));
+        const auto nodes = static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get()));
+        hold ? held.reserve(nodes) : found->values.reserve(nodes);
     }
-    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, [&](const NodeValue& node, PyObject* object) {
-        if (object) {
+    auto keep = [&](const NodeValue& node, PyObject* object) {
+        if (hold && object) {
             held.push_back(Ref::borrow(object));
         } else {
             found->values.push_back(node);
         }
         return true;
-    });
+    };
+    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, keep, /*copies=*/!hold);
     if (!ok) return false;
     found->hold_objects(std::move(held));
     if (pattern.variable) state.writable_bindings().replace(*pattern.variable, ResultList::node_column(std::move(found)));

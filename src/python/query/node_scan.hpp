@@ -8,7 +8,7 @@
 namespace velarto::py::query {
 
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit) {
+bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit, bool copies) {
     auto test = [&](const NodeValue& node, PyObject* object, bool& stop) {
         MatchResult result = node_matches(pattern, node);
         if (result == MatchResult::Error) return false;
@@ -33,8 +33,9 @@ bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Vi
     // keeps the scan from touching the type and dict of every rejected node.
     const bool runs_python = !pattern.properties.empty();
     const bool schema = pattern.type_schema.has_value();
-    NodeLookahead entries(nodes, {.type = schema, .type_name = schema, .properties = runs_python,
-                                  .table = runs_python});
+    const bool copies_all = copies && !schema && !runs_python; // a copy counts the type and the dict
+    NodeLookahead entries(nodes, {.type = schema || copies_all, .type_name = schema,
+                                  .properties = runs_python || copies_all, .table = runs_python});
     while (PyObject* value = entries.next()) {
         const NodeValue* stored = node_value(value);
         if (!stored) return false;

@@ -357,7 +357,11 @@ PyObject* query_execute(PyObject* self, PyObject*) {
 PyObject* query_return_count(PyObject* self, PyObject*) {
     QueryState& state = state_of(self);
     Entry entry(state);
-    if (!entry || !query::execute_operations(state)) return nullptr;
+    if (!entry) return nullptr;
+    state.counting = true;
+    const bool ok = query::execute_operations(state);
+    state.counting = false;
+    if (!ok) return nullptr;
     return PyLong_FromSize_t(state.bindings->row_count());
 }
 

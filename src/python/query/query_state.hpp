@@ -25,6 +25,7 @@ struct QueryState {
     // `params` call makes a new one), so copies share it safely. Empty: none.
     Ref params;
     bool busy = false;
+    bool counting = false; // the run ends in return_count
 
     // The binding table, made private to this query before it is written.
     Bindings& writable_bindings() {
@@ -70,9 +71,10 @@ bool run_delete(QueryState& state, const DeleteOp& del);
 // type through the lookup by type, or every value of the node dict. `visit`
 // gets each accepted node, with its object in the dict (borrowed; nullptr for
 // the candidates of the lookup by type, which are copies), and returns false
-// to stop early. False with an exception set on failure.
+// to stop early; `copies` says that it copies each one. False with an
+// exception set on failure.
 template <class Visit>
-bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit);
+bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Visit&& visit, bool copies = false);
 
 } // namespace velarto::py::query
 

@@ -1,6 +1,9 @@
 // Reading a bound list, from its values or from the chain table it shares.
 #include "query/result_list.hpp"
 
+#include "classes.hpp"
+#include "prefetch.hpp"
+
 namespace velarto::py::query {
 
 namespace {
@@ -24,10 +27,27 @@ void NodeValueStore::hold_objects(std::vector<Ref> held) {
 
 void NodeValueStore::copy_values() {
     if (objects.empty()) return;
-    values.reserve(values.size() + objects.size());
-    for (const Ref& object : objects) values.push_back(*node_value(object.get()));
+    // Out of the store first: dropping the objects may free one, and freeing
+    // may run Python code (a finalizer among its properties), which must find
+    // the store done, its values complete.
+    std::vector<Ref> held = std::move(objects);
     objects.clear();
     std::erase(stores_reading_objects, this);
+    // A copy counts the node's type and properties dict, which lie all over
+    // memory: they are asked for a few nodes ahead, the Node before them.
+    constexpr std::size_t kNode = 32, kParts = 16;
+    const std::size_t count = held.size();
+    auto value_of = [&](std::size_t i) -> const NodeValue& { return as<NodeObject>(held[i].get())->value.read(); };
+    values.reserve(values.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kNode < count) prefetch(held[i + kNode].get());
+        if (i + kParts < count) {
+            const NodeValue& ahead = value_of(i + kParts);
+            prefetch(ahead.type.get());
+            prefetch(ahead.properties.get());
+        }
+        values.push_back(value_of(i));
+    }
 }
 
 ChainTable::~ChainTable() {
@@ -53,25 +73,28 @@ bool ChainTable::list(bool interruptible) const {
 void ChainTable::copy_edge_values() const {
     if (edge_objects.empty()) return;
     auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const
+    // Out of the table first, as for node stores: dropping the objects may
+    // run Python code, which must find the table done.
+    std::vector<Ref> held = std::move(self.edge_objects);
+    self.edge_objects.clear();
+    std::erase(tables_reading_objects, this);
     std::vector<EdgeValue>& values = self.store->values;
     if (pending) {
         // The listing searches every edge, by position.
-        values.reserve(edge_objects.size());
-        for (const Ref& object : edge_objects) values.push_back(*edge_value(object.get()));
+        values.reserve(held.size());
+        for (const Ref& object : held) values.push_back(*edge_value(object.get()));
     } else {
         // Only the edges the rows use, each once; steps then name them by index.
-        std::vector<std::uint32_t> index_of(edge_objects.size(), UINT32_MAX);
+        std::vector<std::uint32_t> index_of(held.size(), UINT32_MAX);
         for (std::uint32_t& step : self.steps) {
             std::uint32_t& index = index_of[step >> 1];
             if (index == UINT32_MAX) {
                 index = static_cast<std::uint32_t>(values.size());
-                values.push_back(*edge_value(edge_objects[step >> 1].get()));
+                values.push_back(*edge_value(held[step >> 1].get()));
             }
             step = index << 1 | (step & 1);
         }
     }
-    self.edge_objects.clear();
-    std::erase(tables_reading_objects, this);
 }
 
 PyObject* result_to_python(const QueryResult& value) {
