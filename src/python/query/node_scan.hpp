@@ -33,8 +33,11 @@ bool for_each_accepted_node(PyObject* nodes, const NodePatternValue& pattern, Vi
     // keeps the scan from touching the type and dict of every rejected node.
     const bool runs_python = !pattern.properties.empty();
     const bool schema = pattern.type_schema.has_value();
+    // A schema of one exact type compares the type's digest; others walk the
+    // type, reading its name too.
+    const bool walks_type = schema && !pattern.type_schema->tree().exact_type();
     const bool copies_all = copies && !schema && !runs_python; // a copy counts the type and the dict
-    NodeLookahead entries(nodes, {.type = schema || copies_all, .type_name = schema,
+    NodeLookahead entries(nodes, {.type = schema || copies_all, .type_name = walks_type,
                                   .properties = runs_python || copies_all, .table = runs_python});
     while (PyObject* value = entries.next()) {
         const NodeValue* stored = node_value(value);
