@@ -307,7 +307,7 @@ bool CompiledSchema::accepts_leaf(const Node& node, const TypeNode& type) const 
 }
 
 bool CompiledSchema::matches(const TypeNode& type) const {
-    if (exact_ && type.has_digest()) return type.digest() == exact_->digest();
+    if (exact_ && type.has_digest()) return same_digest(type.digest(), exact_->digest());
     // Follow left sides and group children directly; park right sides.
     struct Pending {
         std::size_t node;

@@ -6,11 +6,21 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace velarto::core {
 
 using Digest = std::array<std::uint8_t, 32>;
+
+// Equality in four word compares: `==` on the arrays calls memcmp, a call per
+// node in the scans that compare a type's digest.
+inline bool same_digest(const Digest& a, const Digest& b) {
+    std::uint64_t x[4], y[4];
+    std::memcpy(x, a.data(), sizeof x);
+    std::memcpy(y, b.data(), sizeof y);
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1]) | (x[2] ^ y[2]) | (x[3] ^ y[3])) == 0;
+}
 
 enum class Sha256Backend { Automatic, Portable, Hardware };
 

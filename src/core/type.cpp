@@ -112,7 +112,7 @@ void compute_digest(const TypeNode& node, Digest& out) {
 
 } // namespace
 
-const Digest& TypeNode::digest() const {
+const Digest& TypeNode::make_digest() const {
     if (has_digest()) return digest_;
     // Post-order over the subtrees that have no digest yet; a node is digested
     // once both children are.

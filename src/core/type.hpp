@@ -71,7 +71,7 @@ public:
 
     // SHA-256 digest of the uid text ("var:" + name, or "app:" + uid(left) +
     // ":" + uid(right)); computed on first use, iteratively, then kept.
-    const Digest& digest() const;
+    const Digest& digest() const { return has_digest() ? digest_ : make_digest(); }
     bool has_digest() const { return flags_ & kHasDigest; }
 
     // SHA-256 of "node:" + uid: the uid of every node of this type, kept too.
@@ -91,6 +91,8 @@ private:
     struct Children {
         TypeRef left, right;
     };
+
+    const Digest& make_digest() const;
 
     explicit TypeNode(std::string name) : tag_(TypeTag::Variable), name_(std::move(name)) {}
     TypeNode(TypeRef left, TypeRef right)

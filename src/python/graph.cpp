@@ -22,7 +22,7 @@ namespace velarto::py {
 namespace {
 
 bool same_type(const core::TypeNode& candidate, const core::TypeNode& wanted, const core::Digest& digest) {
-    return &candidate == &wanted || candidate.digest() == digest;
+    return &candidate == &wanted || core::same_digest(candidate.digest(), digest);
 }
 
 } // namespace

@@ -66,14 +66,12 @@ PyObject* shared_edge_to_python(const EdgeValue* edge, ValueKeeper* keeper) {
     return reinterpret_cast<PyObject*>(new_object<EdgeObject>(EdgeType, edge, keeper));
 }
 
-const NodeValue* node_value(PyObject* object) {
-    if (Py_TYPE(object) == NodeType) return &as<NodeObject>(object)->value.read();
+const NodeValue* not_a_node(PyObject* object) {
     PyErr_Format(PyExc_TypeError, "expected Node, got %.200s", Py_TYPE(object)->tp_name);
     return nullptr;
 }
 
-const EdgeValue* edge_value(PyObject* object) {
-    if (Py_TYPE(object) == EdgeType) return &as<EdgeObject>(object)->value.read();
+const EdgeValue* not_an_edge(PyObject* object) {
     PyErr_Format(PyExc_TypeError, "expected Edge, got %.200s", Py_TYPE(object)->tp_name);
     return nullptr;
 }

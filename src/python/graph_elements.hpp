@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "core/term.hpp"
+#include "classes.hpp"
 #include "core/type.hpp"
 #include "held_value.hpp"
 #include "ref.hpp"
@@ -114,8 +115,15 @@ void take_pending_node_values();
 
 // Borrowed access to the value inside an object of the exact class, or
 // nullptr with the conversion TypeError set.
-const NodeValue* node_value(PyObject* object);
-const EdgeValue* edge_value(PyObject* object);
+// Inline: scans call them once per element.
+const NodeValue* not_a_node(PyObject* object); // raises TypeError, returns nullptr
+const EdgeValue* not_an_edge(PyObject* object);
+inline const NodeValue* node_value(PyObject* object) {
+    return Py_TYPE(object) == NodeType ? &reinterpret_cast<NodeObject*>(object)->value.read() : not_a_node(object);
+}
+inline const EdgeValue* edge_value(PyObject* object) {
+    return Py_TYPE(object) == EdgeType ? &reinterpret_cast<EdgeObject*>(object)->value.read() : not_an_edge(object);
+}
 
 // Uid texts.
 PyObject* node_uid_to_python(const NodeValue& node);
