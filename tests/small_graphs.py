@@ -39,6 +39,16 @@ def triangle_with_loop(loop: str) -> tuple[Graph, dict[str, Node]]:
     return graph, nodes
 
 
+def hop_ways(edge: Edge, direction: str) -> list[tuple[str, str]]:
+    """(from, to) node names for each way round a hop written `direction` takes the edge."""
+    start, end = str(edge.start.type), str(edge.end.type)
+    if direction == "forward":
+        return [(start, end)]
+    if direction == "backward":
+        return [(end, start)]
+    return [(start, end)] if start == end else [(start, end), (end, start)]
+
+
 def label(value) -> str:
     if isinstance(value, Node):
         return str(value.type)

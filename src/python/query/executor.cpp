@@ -37,7 +37,11 @@ bool match_node(QueryState& state, const NodePatternValue& pattern) {
     // A pattern without constraints takes every node: size the list once.
     if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
         const auto nodes = static_cast<std::size_t>(PyDict_GET_SIZE(state.graph.nodes.get()));
-        hold ? held.reserve(nodes) : found->values.reserve(nodes);
+        if (hold) {
+            held.reserve(nodes);
+        } else {
+            found->values.reserve(nodes);
+        }
     }
     auto keep = [&](const NodeValue& node, PyObject* object) {
         if (hold && object) {
