@@ -10,6 +10,13 @@
 // object, and assigning `properties` first copies the value into the object
 // (so the table and the other rows keep theirs).
 //
+// Lifetimes. An object's own value never moves while the object lives, so a
+// run that holds the object may read its value in place. A shared value lives
+// in its table, which its keeper frees when the last object reading it lets
+// go: an object that gains its own value detaches itself only, and a keeper
+// whose count falls to zero while any run is on the stack is freed when the
+// last run ends (reading_runs.hpp), never under a run that may be reading it.
+//
 // Both kinds fit the 16 bytes of the value itself, told apart by the low bit
 // of the first word: a value's first member is a pointer to something
 // allocated (aligned, so that bit is clear); a shared value's first word is
@@ -22,6 +29,8 @@
 #include <new>
 #include <utility>
 
+#include "reading_runs.hpp"
+
 namespace velarto::py {
 
 // What keeps a table of values alive while objects read from it. Counted
@@ -30,10 +39,15 @@ struct ValueKeeper {
     std::size_t objects = 0;
     std::shared_ptr<const void> table;
     ValueKeeper** registered = nullptr; // the table's pointer to this keeper, cleared on release
+    bool waiting = false;                // freed when the last run ends (reading_runs.hpp)
 
     void retain() { ++objects; }
     void release() {
-        if (--objects != 0) return;
+        if (--objects != 0 || waiting) return;
+        ReadingRun::release_keeper(this);
+    }
+    // Frees the keeper, and the table with it unless a store holds it too.
+    void destroy() {
         if (registered) *registered = nullptr;
         delete this; // may free the table, and with it the values' parts
     }
@@ -68,7 +82,7 @@ public:
             ValueKeeper* kept = keeper();
             const Value* source = target();
             new (bytes_) Value(*source);
-            kept->release(); // after the copy: the table may go with it
+            kept->release(); // after the copy: the table may go with it, once no run reads it
         }
         return own();
     }

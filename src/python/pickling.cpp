@@ -176,12 +176,14 @@ PyObject* term_reduction(PyObject* self) {
 }
 
 PyObject* node_reduction(PyObject* self) {
-    const NodeValue& node = as<NodeObject>(self)->value.read();
+    // A copy: making the parts may run a collection, whose finalizers may
+    // give this object a value of its own and free the one it read.
+    const NodeValue node = as<NodeObject>(self)->value.read();
     return reduction(cls(NodeType), Py_BuildValue("(NO)", type_to_python(node.type), node.properties.get()));
 }
 
 PyObject* edge_reduction(PyObject* self) {
-    const EdgeValue& edge = as<EdgeObject>(self)->value.read();
+    const EdgeValue edge = as<EdgeObject>(self)->value.read(); // a copy, as for a node
     return reduction(cls(EdgeType), Py_BuildValue("(NNNO)", term_to_python(edge.core->term),
                                                   node_to_python(edge.core->start),
                                                   node_to_python(edge.core->end), edge.properties.get()));

@@ -16,6 +16,7 @@
 #include "classes.hpp"
 #include "errors.hpp"
 #include "path_pattern.hpp"
+#include "reading_runs.hpp"
 #include "query/projection.hpp"
 #include "query/query_state.hpp"
 #include "query/where_parser.hpp"
@@ -35,7 +36,9 @@ namespace {
 
 QueryState& state_of(PyObject* self) { return as<QueryObject>(self)->value; }
 
-// Exclusive access to a query for the length of one call.
+// Exclusive access to a query for the length of one call, which counts as a
+// reading run: nothing that the call may read in place is freed before it
+// returns (reading_runs.hpp).
 class Entry {
 public:
     explicit Entry(QueryState& state) : state_(state), entered_(!state.busy) {
@@ -52,6 +55,7 @@ public:
     explicit operator bool() const { return entered_; }
 
 private:
+    ReadingRun reading_; // destroyed after `busy` is cleared: what it frees may run Python code
     QueryState& state_;
     bool entered_;
 };

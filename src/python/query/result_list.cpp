@@ -3,6 +3,7 @@
 
 #include "classes.hpp"
 #include "prefetch.hpp"
+#include "reading_runs.hpp"
 
 namespace velarto::py::query {
 
@@ -29,7 +30,8 @@ void NodeValueStore::copy_values() {
     if (objects.empty()) return;
     // Out of the store first: dropping the objects may free one, and freeing
     // may run Python code (a finalizer among its properties), which must find
-    // the store done, its values complete.
+    // the store done, its values complete. They are dropped once no run is
+    // on the stack: a run may be reading one of them in place.
     std::vector<Ref> held = std::move(objects);
     objects.clear();
     std::erase(stores_reading_objects, this);
@@ -48,6 +50,7 @@ void NodeValueStore::copy_values() {
         }
         values.push_back(value_of(i));
     }
+    ReadingRun::drop_objects(std::move(held));
 }
 
 ChainTable::~ChainTable() {
@@ -62,6 +65,7 @@ void ChainTable::hold_edge_objects(std::vector<Ref> objects) {
 
 bool ChainTable::list(bool interruptible) const {
     auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const
+    ReadingRun listing; // a signal handler may copy this table's values meanwhile: its steps stay put
     std::function<bool(ChainTable&, bool)> fill = std::move(pending);
     pending = nullptr;
     if (fill(self, interruptible)) return true;
@@ -74,13 +78,17 @@ void ChainTable::copy_edge_values() const {
     if (edge_objects.empty()) return;
     auto& self = const_cast<ChainTable&>(*this); // tables are made non-const; lists share them as const
     // Out of the table first, as for node stores: dropping the objects may
-    // run Python code, which must find the table done.
+    // run Python code, which must find the table done. They are dropped once
+    // no run is on the stack: a run may be reading them (a listing of this
+    // very table, interrupted by the signal handler that got us here).
     std::vector<Ref> held = std::move(self.edge_objects);
     self.edge_objects.clear();
     std::erase(tables_reading_objects, this);
     std::vector<EdgeValue>& values = self.store->values;
-    if (pending) {
-        // The listing searches every edge, by position.
+    if (pending || ReadingRun::any()) {
+        // Every edge, by position: a listing searches them all, and a run on
+        // the stack may be in the middle of writing or reading the steps,
+        // which therefore stay as they are.
         values.reserve(held.size());
         for (const Ref& object : held) values.push_back(*edge_value(object.get()));
     } else {
@@ -95,6 +103,7 @@ void ChainTable::copy_edge_values() const {
             step = index << 1 | (step & 1);
         }
     }
+    ReadingRun::drop_objects(std::move(held));
 }
 
 PyObject* result_to_python(const QueryResult& value) {
