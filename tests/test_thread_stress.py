@@ -8,6 +8,8 @@ from __future__ import annotations
 
 import os
 
+import pytest
+
 from child_process import run_in_child
 
 SECONDS = float(os.environ.get("VELARTO_STRESS_SECONDS", "3"))
@@ -141,3 +143,87 @@ print(counts)
 def test_readers_and_writers_in_threads_never_crash():
     output = run_in_child(STRESS.replace("__SECONDS__", repr(SECONDS)), timeout=300)
     assert "reads" in output
+
+
+# One thread scans with a property map whose `==` lets the other in; the other
+# has put row objects into the graph and, once the scan is under way, gives
+# them all values of their own, which leaves the store they read from with no
+# reader but the scan.
+DETACHING = """
+import sys, threading, time
+from velarto import Application, Edge, Graph, Node, Term, Variable
+
+scan_ready, scan_started, scan_finished = threading.Event(), threading.Event(), threading.Event()
+
+
+class Yielding:
+    def __eq__(self, other):
+        scan_started.set()
+        time.sleep(0)
+        return True
+    __hash__ = None
+
+
+g = Graph()
+nodes = [Node(Variable(f"N{i}"), {"y": 0}) for i in range(300)]
+for node in nodes:
+    g.nodes[node.uid()] = node
+for i in range(600):
+    a, b = nodes[i % 300], nodes[(i * 7 + 1) % 300]
+    edge = Edge(Term(f"e{i}", Application(a.type, b.type)), a, b, {"y": 0})
+    g.edges[edge.uid()] = edge
+
+if KIND == "nodes":
+    rows = lambda: [row["n"] for row in g.query().match(node="n").return_("n")]
+    scan = lambda: len(g.query().match(node="n", properties={"y": Yielding()}).return_("n"))
+    table = g.nodes
+else:
+    rows = lambda: [row["r"] for row in g.query().match(edge="r", start="a", end="b").return_("r")]
+    scan = lambda: len(g.query().match(edge="r", start="a", end="b", properties={"y": Yielding()}).return_("r"))
+    table = g.edges
+stop = time.monotonic() + SECONDS
+done = {"scans": 0, "detached": 0}
+
+
+def scanner():
+    while time.monotonic() < stop:
+        if not scan_ready.wait(0.05):
+            continue
+        scan_ready.clear()
+        counted = scan()
+        assert counted == len(table), (counted, len(table))
+        done["scans"] += 1
+        scan_finished.set()
+
+
+def detacher():
+    while time.monotonic() < stop:
+        elements = rows()
+        for element in elements:
+            table[element.uid()] = element
+        scan_started.clear()
+        scan_finished.clear()
+        scan_ready.set()
+        if not scan_started.wait(5):
+            continue
+        for element in elements:  # while the scan is reading them
+            element.properties = {"y": 1}
+        del elements
+        done["detached"] += 1
+        scan_finished.wait(5)
+
+
+threads = [threading.Thread(target=scanner), threading.Thread(target=detacher)]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+assert done["scans"] > 5 and done["detached"] > 5, done
+print(done)
+"""
+
+
+@pytest.mark.parametrize("kind", ["nodes", "edges"])
+def test_a_thread_detaches_row_objects_while_another_scans(kind):
+    code = DETACHING.replace("KIND", repr(kind)).replace("SECONDS", repr(SECONDS / 2))
+    assert "scans" in run_in_child(code, timeout=300)
