@@ -11,6 +11,10 @@
 //
 // The table holds copies of the edge values taken when the chains were found,
 // so a list reads the same whenever it is read, as a list made at once would.
+//
+// Stores and tables are read in place by runs and by row objects: they are
+// freed, and their steps renumbered, only while no run is on the stack; what
+// they let go of in the middle of a run waits for its end (reading_runs.hpp).
 #pragma once
 
 #include <cstdint>
