@@ -151,6 +151,27 @@ for _i, (_s, _e) in enumerate([(0, 1), (1, 2), (2, 3), (3, 0), (0, 2), (1, 1)]):
 for _node in _RING_NODES:
     RING.nodes[_node.uid()] = _node
 
+
+class _Churn:
+    """A property value whose `==` replaces CHURN's last edge by a new object
+    with the same parts: a probe's edges from before must be let go."""
+
+    def __eq__(self, other):
+        uid, edge = CHURN.edges.popitem()
+        CHURN.edges[uid] = Edge(edge.term, edge.start, edge.end)
+        return True
+
+    __hash__ = object.__hash__
+
+
+CHURN = Graph()  # a path of three edges; each node's `k` changes the edge dict between rows
+_CHURN_NODES = [Node(Variable(f"C{i}"), {"k": _Churn()}) for i in range(4)]
+for _i in range(3):
+    _edge = Edge(Term(f"c{_i}", A), _CHURN_NODES[_i], _CHURN_NODES[_i + 1])
+    CHURN.edges[_edge.uid()] = _edge
+for _node in _CHURN_NODES:
+    CHURN.nodes[_node.uid()] = _node
+
 HOT_PATHS = [
     # construction
     ("Variable", lambda: Variable("A")),
@@ -242,6 +263,10 @@ HOT_PATHS = [
     ("return_distinct grouped", lambda: G.query().match(node="n").return_distinct("n.k", "collect(n)")),
     ("where params exists", lambda: G.query().match(node="n").where("exists((n)-[]->()) AND n.k = $k")
      .params(k=1).return_("n")),
+    ("exists with edge lists fixed", lambda: RING.query().match("(a)-[r*1..2]-(b)")
+     .where("exists((a)-[r*1..2]-(b)) AND NOT exists(()-[r*0..2]->(b))").return_count()),
+    ("exists reading a changed edge dict again", lambda: CHURN.query().match(node="n")
+     .where("n.k = 1 AND exists((n)-[*1..2]->())").return_count()),
     ("compose", lambda: G.query().match(node="n").params(r=[E]).return_("compose($r)", "size($r)")),
     ("unbound variable", fails(NameError, lambda: G.query().match(node="n").where("q = 1").return_("n"))),
     ("missing parameter", fails(ValueError, lambda: G.query().match(node="n").return_("$k"))),

@@ -123,12 +123,9 @@ private:
         runs_python_ = false;
         for (const NodePatternValue& node : path_.nodes) runs_python_ |= !node.properties.empty();
         for (const EdgePatternValue& edge : path_.edges) runs_python_ |= !edge.properties.empty();
-        min_.reserve(path_.edges.size());
-        max_.reserve(path_.edges.size());
-        for (const EdgePatternValue& edge : path_.edges) {
-            min_.push_back(edge.range ? edge.range->min : 1);
-            max_.push_back(edge.range ? edge.range->max.value_or(UINT32_MAX) : 1);
-        }
+        min_.resize(path_.edges.size());
+        max_.resize(path_.edges.size());
+        for (std::size_t s = 0; s < path_.edges.size(); ++s) written_hops(s);
         const std::size_t segments = path_.edges.size();
         needed_after_.assign(segments + 1, 0);
         direction_from_.assign(segments + 1, Direction::Any);
@@ -162,9 +159,11 @@ public:
     }
 
     // Probing (exists()): stop at the first chain, recording nothing; with an
-    // anchor, chains start at the anchor only.
+    // anchor, chains start at the anchor only; segments that `fixed` fixes
+    // (held by reference, narrowed between runs) take exactly its edges.
     bool probing = false;
     const NodeValue* anchor = nullptr;
+    const std::vector<FixedSegment>* fixed = nullptr;
     bool found = false;
     // Listing a counted table: whether signals are checked.
     bool interruptible = false;
@@ -181,6 +180,24 @@ public:
 
 private:
     bool load_edges();
+    bool reload_edges();
+    void written_hops(std::size_t segment) {
+        const EdgePatternValue& edge = path_.edges[segment];
+        min_[segment] = edge.range ? edge.range->min : 1;
+        max_[segment] = edge.range ? edge.range->max.value_or(UINT32_MAX) : 1;
+    }
+    void apply_fixed();
+    // Whether hop `hops` of `segment` may be `step`: always, unless the
+    // segment is fixed to a list of edges.
+    bool fits_fixed(std::size_t segment, std::uint32_t hops, const Step& step) const {
+        if (!fixed || !(*fixed)[segment].fixed) return true;
+        return edge(step.edge).digest() == (*fixed)[segment].edges[hops];
+    }
+    // Gives back the edges the chain holds: a search can end mid-chain.
+    void release_chain() {
+        for (const Step& held : chain_) used_[held.edge] = 0;
+        chain_.clear();
+    }
     bool zero_length_starts();
     HopCandidates candidates_from(std::size_t segment, std::int64_t from);
     // The id of the node a step arrives at, read from the index (no hashing).
@@ -216,7 +233,7 @@ private:
     std::optional<DictWatch> watch_;
     bool frozen_ = false;
     bool runs_python_;
-    std::vector<std::uint32_t> min_, max_; // hops per segment; a fixed edge is 1..1
+    std::vector<std::uint32_t> min_, max_; // hops per segment; a fixed edge is 1..1, a fixed list its length
     // From segment s on: the fewest hops still needed, and the one direction
     // they all take (Any when they differ); the longest walks per direction.
     std::vector<std::uint64_t> needed_after_;

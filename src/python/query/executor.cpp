@@ -16,10 +16,14 @@ namespace velarto::py::query {
 
 DictWatch::DictWatch(PyObject* dict) : dict_(dict), size_(PyDict_GET_SIZE(dict)), version_(dict_version(dict)) {}
 
-bool DictWatch::unchanged() const {
+bool DictWatch::same() const {
     // A version of 0 means the dict could not be watched: nothing can be
     // promised about it, so it counts as changed.
-    if (version_ != 0 && PyDict_GET_SIZE(dict_) == size_ && dict_version(dict_) == version_) return true;
+    return version_ != 0 && PyDict_GET_SIZE(dict_) == size_ && dict_version(dict_) == version_;
+}
+
+bool DictWatch::unchanged() const {
+    if (same()) return true;
     PyErr_SetString(PyExc_RuntimeError, "dictionary changed during iteration");
     return false;
 }

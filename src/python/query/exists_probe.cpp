@@ -1,11 +1,13 @@
 // exists(<pattern>): fixing the row's values into the pattern, then one probe.
 //
 // The pattern is narrowed in place, row by row, on two private copies (the
-// path as written and reversed); the probes hold them by reference. A fixed
-// value that the pattern's own type or term already refuses makes the
+// path as written and reversed); the probes hold them by reference, and so
+// the segments fixed to edge lists, each in its copy's order. A fixed value
+// that the pattern's own type, term or range already refuses makes the
 // answer false without a search.
 #include "query/exists_probe.hpp"
 
+#include "dict_version.hpp"
 #include "query/node_scan.hpp"
 
 namespace velarto::py::query {
@@ -23,20 +25,27 @@ PathPatternValue reversed(const PathPatternValue& path) {
     return out;
 }
 
-template <class T>
-const T* entry_of(const ResultList* list, std::size_t row, bool& other_kind) {
-    other_kind = false;
-    if (!list || row >= list->size()) return nullptr;
-    const T* value = std::get_if<T>(&(*list)[row]);
-    other_kind = !value;
-    return value;
+const QueryResult* entry_of(const ResultList* list, std::size_t row) {
+    return list && row < list->size() ? &(*list)[row] : nullptr;
+}
+
+bool has_properties(const PathPatternValue& path) {
+    for (const NodePatternValue& node : path.nodes) {
+        if (!node.properties.empty()) return true;
+    }
+    for (const EdgePatternValue& edge : path.edges) {
+        if (!edge.properties.empty()) return true;
+    }
+    return false;
 }
 
 } // namespace
 
 ExistsProbe::ExistsProbe(const PathPatternValue& pattern, const Bindings& bindings, QueryState& state)
-    : original_(pattern), forward_(pattern), backward_(reversed(pattern)), state_(state),
-      fixed_nodes_(pattern.nodes.size(), nullptr), fixed_edges_(pattern.edges.size(), nullptr), free_nodes_(pattern.nodes.size()) {
+    : original_(pattern), forward_(pattern), backward_(reversed(pattern)), forward_fixed_(pattern.edges.size()),
+      backward_fixed_(pattern.edges.size()), state_(state), fixed_nodes_(pattern.nodes.size(), nullptr),
+      fixed_edges_(pattern.edges.size(), nullptr), fixed_lists_(pattern.edges.size(), nullptr),
+      keeps_answers_(!has_properties(pattern)), free_nodes_(pattern.nodes.size()) {
     for (const NodePatternValue& node : pattern.nodes) {
         node_lists_.push_back(node.variable ? bindings.find(*node.variable) : nullptr);
     }
@@ -47,32 +56,53 @@ ExistsProbe::ExistsProbe(const PathPatternValue& pattern, const Bindings& bindin
 
 // Narrows both copies to the row's values; `possible` false when a fixed
 // value cannot stand at its place.
-bool ExistsProbe::fix(std::size_t row, bool& possible) {
+void ExistsProbe::fix(std::size_t row, bool& possible) {
     possible = true;
     any_fixed_ = false;
     std::size_t n = original_.nodes.size(), m = original_.edges.size();
     for (std::size_t i = 0; i < n; ++i) {
-        bool other_kind;
-        const NodeValue* node = entry_of<NodeValue>(node_lists_[i], row, other_kind);
+        const QueryResult* entry = entry_of(node_lists_[i], row);
+        const NodeValue* node = entry ? std::get_if<NodeValue>(entry) : nullptr;
         const core::TypeRef& written = original_.nodes[i].type_obj;
         fixed_nodes_[i] = node;
-        if (other_kind || (node && written && !core::equal(*written, *node->type))) possible = false;
+        if ((entry && !node) || (node && written && !core::equal(*written, *node->type))) possible = false;
         forward_.nodes[i].type_obj = node ? node->type : written;
         backward_.nodes[n - 1 - i].type_obj = forward_.nodes[i].type_obj;
-        any_fixed_ |= node != nullptr;
+        any_fixed_ |= entry != nullptr;
     }
     for (std::size_t h = 0; h < m; ++h) {
-        bool other_kind;
-        const EdgeValue* edge = entry_of<EdgeValue>(edge_lists_[h], row, other_kind);
+        const QueryResult* entry = entry_of(edge_lists_[h], row);
+        const EdgeValue* edge = entry ? std::get_if<EdgeValue>(entry) : nullptr;
+        const EdgeListValue* list = entry ? std::get_if<EdgeListValue>(entry) : nullptr;
         const std::optional<core::Term>& written = original_.edges[h].term;
         fixed_edges_[h] = edge;
-        if (other_kind || (edge && written && !core::equal(*written, edge->core->term))) possible = false;
-        if (edge) forward_.edges[h].term = edge->core->term;
-        else forward_.edges[h].term = written;
+        fixed_lists_[h] = list;
+        forward_fixed_[h].fixed = backward_fixed_[m - 1 - h].fixed = false;
+        if (list) fix_list(h, *list, possible);
+        else if (entry && !edge) possible = false; // a node where an edge stands
+        if (edge && written && !core::equal(*written, edge->core->term)) possible = false;
+        forward_.edges[h].term = edge ? std::optional<core::Term>(edge->core->term) : written;
         backward_.edges[m - 1 - h].term = forward_.edges[h].term;
-        any_fixed_ |= edge != nullptr;
+        any_fixed_ |= entry != nullptr;
     }
-    return true;
+}
+
+// A segment bound to an edge list takes exactly its edges: the written range
+// must allow that many hops, and each hop must still pass the written edge
+// pattern (checked by the search).
+void ExistsProbe::fix_list(std::size_t segment, const EdgeListValue& list, bool& possible) {
+    const std::optional<core::HopRange>& range = original_.edges[segment].range;
+    const std::size_t hops = list.edges.size();
+    if (!range || hops < range->min || (range->max && hops > *range->max)) {
+        possible = false;
+        return;
+    }
+    FixedSegment& ahead = forward_fixed_[segment];
+    FixedSegment& behind = backward_fixed_[original_.edges.size() - 1 - segment];
+    ahead.fixed = behind.fixed = true;
+    ahead.edges.clear();
+    for (const EdgeValue& edge : list.edges) ahead.edges.push_back(edge.digest());
+    behind.edges.assign(ahead.edges.rbegin(), ahead.edges.rend());
 }
 
 bool ExistsProbe::test(std::size_t row, bool& found) {
@@ -80,40 +110,66 @@ bool ExistsProbe::test(std::size_t row, bool& found) {
     std::size_t n = original_.nodes.size(), m = original_.edges.size();
     if (m > 0 && n != m + 1) return true; // no other shape of path has a meaning
     bool possible;
-    if (!fix(row, possible)) return false;
+    fix(row, possible);
     if (!possible) return true;
     if (m == 0) return side_by_side(found);
     return search_chain(found);
 }
 
+bool ExistsProbe::versions_now(Versions& out) const {
+    out.nodes = dict_version(state_.graph.nodes.get());
+    out.edges = dict_version(state_.graph.edges.get());
+    return !PyErr_Occurred();
+}
+
+// The edge a chain must begin (or, `last`, end) with, when the row fixes it.
+const EdgeValue* ExistsProbe::end_edge(bool last) const {
+    if (const EdgeValue* edge = last ? fixed_edges_.back() : fixed_edges_.front()) return edge;
+    const EdgeListValue* list = last ? fixed_lists_.back() : fixed_lists_.front();
+    if (!list || list->edges.empty()) return nullptr;
+    return last ? &list->edges.back() : &list->edges.front();
+}
+
 bool ExistsProbe::search_chain(bool& found) {
-    auto probe = [&](std::unique_ptr<ChainProbe>& slot, PathPatternValue& path, const NodeValue* anchor) {
-        if (!slot) slot = std::make_unique<ChainProbe>(state_, path);
+    auto probe = [&](bool backward, const NodeValue* anchor) {
+        std::unique_ptr<ChainProbe>& slot = backward ? backward_probe_ : forward_probe_;
+        if (!slot) {
+            slot = std::make_unique<ChainProbe>(state_, backward ? backward_ : forward_,
+                                                backward ? backward_fixed_ : forward_fixed_);
+        }
         return slot->exists(anchor, found);
     };
-    if (fixed_nodes_.front()) return probe(forward_probe_, forward_, fixed_nodes_.front());
-    if (fixed_nodes_.back()) return probe(backward_probe_, backward_, fixed_nodes_.back());
+    if (fixed_nodes_.front()) return probe(false, fixed_nodes_.front());
+    if (fixed_nodes_.back()) return probe(true, fixed_nodes_.back());
     // A fixed end edge: the chain starts at one of its two nodes.
     for (bool backward : {false, true}) {
-        const EdgeValue* edge = backward ? fixed_edges_.back() : fixed_edges_.front();
+        const EdgeValue* edge = end_edge(backward);
         if (!edge) continue;
         for (const NodeValue* end : {&edge->core->start, &edge->core->end}) {
-            if (!probe(backward ? backward_probe_ : forward_probe_, backward ? backward_ : forward_, end)) return false;
+            if (!probe(backward, end)) return false;
             if (found) return true;
         }
         return true;
     }
-    if (any_fixed_) return probe(forward_probe_, forward_, nullptr);
-    if (!unanchored_) {
-        if (!probe(forward_probe_, forward_, nullptr)) return false;
-        unanchored_ = found;
+    if (any_fixed_) return probe(false, nullptr);
+    Versions now;
+    if (!versions_now(now)) return false;
+    if (keeps_answers_ && unanchored_ && now == kept_at_) {
+        found = *unanchored_;
+        return true;
     }
-    found = *unanchored_;
+    if (!probe(false, nullptr)) return false;
+    unanchored_ = found;
+    kept_at_ = now; // a change during the search shows as a later version
     return true;
 }
 
 // Node patterns side by side: each must accept some node (its fixed one).
 bool ExistsProbe::side_by_side(bool& found) {
+    Versions now;
+    if (!versions_now(now)) return false;
+    if (!keeps_answers_ || now != kept_at_) free_nodes_.assign(free_nodes_.size(), std::nullopt);
+    kept_at_ = now;
     for (std::size_t i = 0; i < forward_.nodes.size(); ++i) {
         NodePatternValue& pattern = forward_.nodes[i];
         if (fixed_nodes_[i]) {

@@ -40,6 +40,34 @@ bool ChainMatcher::load_edges() {
     return true;
 }
 
+// Between two probes Python code (another part of the condition) may have
+// changed the edge dict: the held edges and their index are dropped and the
+// dict read again. The old edges go first, since freeing one can run Python
+// code that changes the dict once more.
+bool ChainMatcher::reload_edges() {
+    release_chain();
+    values_.clear();
+    topology_.reset();
+    std::vector<Ref> old = std::move(edges_);
+    edges_.clear();
+    old.clear();
+    watch_.emplace(edges_dict_);
+    return load_edges();
+}
+
+// A probe's bound edge lists set their segments' hops; the rest keep the
+// written ones.
+void ChainMatcher::apply_fixed() {
+    for (std::size_t segment = 0; segment < path_.edges.size(); ++segment) {
+        const FixedSegment& given = (*fixed)[segment];
+        if (!given.fixed) {
+            written_hops(segment);
+            continue;
+        }
+        min_[segment] = max_[segment] = static_cast<std::uint32_t>(given.edges.size());
+    }
+}
+
 HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t from) {
     if (from < 0) return HopCandidates(Direction::Forward, {}, {});
     const EdgeIndex& index = topology_->index;
@@ -86,6 +114,7 @@ bool ChainMatcher::cannot_finish(std::size_t segment, std::uint32_t hops, std::i
 
 int ChainMatcher::take_first(const Step& step) {
     if (!tick()) return -1;
+    if (!fits_fixed(0, 0, step)) return 0;
     MatchResult accepted = edge_accepts(path_.edges[0], edge(step.edge));
     if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return -1;
     if (accepted == MatchResult::NoMatch) return 0;
@@ -174,6 +203,7 @@ bool ChainMatcher::search(Frame first) {
         if (!tick()) return false;
         const std::size_t segment = top.segment;
         const std::uint32_t hops = top.hops;
+        if (!fits_fixed(segment, hops, step)) continue;
         MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
         if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return false;
         if (accepted == MatchResult::NoMatch) continue;
@@ -209,9 +239,10 @@ bool ChainMatcher::zero_length_starts() {
         if (ok < 0 || (runs_python_ && !node_watch.unchanged())) return false;
         if (!ok) continue;
         start_ = &node;
-        chain_.clear();
         segment_begin_[0] = 0;
-        if (!search(Frame{0, 0, &node, false, false, id_of(node)})) return false;
+        bool searched = search(Frame{0, 0, &node, false, false, id_of(node)});
+        release_chain(); // a probe stops at the first chain, mid-way
+        if (!searched) return false;
         if (found) break;
     }
     return true;
@@ -227,16 +258,17 @@ bool ChainMatcher::first_hop(const Step& step) {
     segment_begin_[0] = 0;
     used_[step.edge] = 1;
     bool ok = search(Frame{0, 1, &to_node(step), false, true, id_to(step)});
-    for (const Step& held : chain_) used_[held.edge] = 0; // a probe may stop mid-chain
+    release_chain(); // a probe stops at the first chain, mid-way
     return ok;
 }
 
 bool ChainMatcher::run() {
     if (loaded_) {
-        if (!frozen_ && !watch_->unchanged()) return false;
+        if (!frozen_ && !watch_->same() && !reload_edges()) return false;
     } else if (!load_edges()) {
         return false;
     }
+    if (fixed) apply_fixed();
     const std::size_t segments = path_.edges.size();
     if (frozen_) {
         // The table to fill was given.
@@ -287,9 +319,10 @@ MatchResult edge_accepts(const EdgePatternValue& pattern, const EdgeValue& edge)
     return properties_match(pattern.properties, properties.get());
 }
 
-ChainProbe::ChainProbe(QueryState& state, const PathPatternValue& path)
+ChainProbe::ChainProbe(QueryState& state, const PathPatternValue& path, const std::vector<FixedSegment>& fixed)
     : matcher_(std::make_unique<ChainMatcher>(state, path)) {
     matcher_->probing = true;
+    matcher_->fixed = &fixed;
 }
 
 ChainProbe::~ChainProbe() = default;

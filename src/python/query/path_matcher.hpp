@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "query/query_state.hpp"
 
@@ -19,15 +20,23 @@ bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t r
 
 class ChainMatcher;
 
+// The edges one segment of a probed path must take, by digest, in the path's
+// order: a variable-length edge whose variable the row binds to an edge list.
+struct FixedSegment {
+    bool fixed = false;
+    std::vector<core::Digest> edges;
+};
+
 // Existence tests of one path, repeated (exists() in conditions): the edge
 // dict is loaded once and its indexes built once, and a test anchored at a
 // node starts from that node's edges, so it costs O(degree) per hop instead
-// of a scan. `path` is held by reference: its constraints may be narrowed
-// between tests (never its shape). A change to the edge dict between tests
-// is a RuntimeError.
+// of a scan. `path` and `fixed` (one entry per segment) are held by
+// reference: they may be narrowed between tests (never the path's shape).
+// An edge dict changed between tests is loaded again; a change during a
+// test is a RuntimeError.
 class ChainProbe {
 public:
-    ChainProbe(QueryState& state, const PathPatternValue& path);
+    ChainProbe(QueryState& state, const PathPatternValue& path, const std::vector<FixedSegment>& fixed);
     ~ChainProbe();
     // Whether some chain of the path exists whose first node is `anchor`
     // (any node when nullptr). False with an exception set on failure.

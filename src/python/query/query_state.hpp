@@ -51,6 +51,8 @@ public:
     explicit DictWatch(PyObject* dict);
     // False, with RuntimeError set, when the dict changed since construction.
     bool unchanged() const;
+    // The same test, raising nothing: for a reader that can start again.
+    bool same() const;
 
 private:
     PyObject* dict_;
