@@ -72,6 +72,11 @@ std::optional<std::string> ValueReader::value(Token token, PatternLiteral& out, 
         out.kind = PatternLiteral::Kind::String;
         out.text = std::move(token.value);
         return std::nullopt;
+    case Tok::Parameter:
+        if (depth > 0) break; // a whole value, never a list item
+        out.kind = PatternLiteral::Kind::Parameter;
+        out.text = std::move(token.value);
+        return std::nullopt;
     case Tok::Word:
         if (token.keyword == Keyword::True) out.kind = PatternLiteral::Kind::True;
         else if (token.keyword == Keyword::False) out.kind = PatternLiteral::Kind::False;
@@ -212,6 +217,7 @@ void render_literal(const PatternLiteral& value, std::string& out) {
     case PatternLiteral::Kind::True: out += "true"; return;
     case PatternLiteral::Kind::False: out += "false"; return;
     case PatternLiteral::Kind::Null: out += "null"; return;
+    case PatternLiteral::Kind::Parameter: out += '$' + value.text; return;
     case PatternLiteral::Kind::List:
         out += '[';
         for (std::size_t i = 0; i < value.items.size(); ++i) {
@@ -248,8 +254,7 @@ std::optional<std::string> read_hop_range(std::string_view utf8_after_star, HopR
     if (!high.empty()) {
         std::uint32_t max;
         if (!read_bound(high, max)) return invalid();
-        out.max = max;
-        if (out.min > max) return "Range '*" + std::string(text) + "' has a minimum above its maximum";
+        out.max = max; // a minimum above it matches nothing, as in openCypher
     }
     return std::nullopt;
 }

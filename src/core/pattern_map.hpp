@@ -5,8 +5,9 @@
 // escapes, integers and floats with an optional leading '-', true, false,
 // null, lists of literals), lexed by the condition lexer itself so that a
 // literal reads the same in a pattern as in a `where` condition. Keys are
-// bare words, quoted texts or backticked names. The engine keeps literals as
-// texts; the binding turns them into Python objects.
+// bare words, quoted texts or backticked names. A value may also be a
+// parameter, `$name`, read when a run uses the pattern. The engine keeps
+// literals as texts; the binding turns them into Python objects.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,10 @@
 namespace velarto::core {
 
 struct PatternLiteral {
-    enum class Kind : std::uint8_t { Integer, Float, String, True, False, Null, List };
+    enum class Kind : std::uint8_t { Integer, Float, String, True, False, Null, List, Parameter };
     Kind kind = Kind::Null;
-    std::string text;                  // Integer, Float: as written ('-' included); String: decoded
+    std::string text;                  // Integer, Float: as written ('-' included); String: decoded;
+                                       // Parameter: the name after '$' (a whole value, never in a list)
     std::vector<PatternLiteral> items; // List
 };
 
@@ -38,7 +40,7 @@ inline constexpr std::size_t kMaxLiteralDepth = 100;
 std::optional<std::string> read_property_map(std::string_view utf8_map, std::vector<PatternProperty>& out);
 
 // The range of a variable-length edge: at least `min` hops, at most `max`
-// (none: no upper bound).
+// (none: no upper bound). A minimum above the maximum matches nothing.
 struct HopRange {
     std::uint32_t min = 1;
     std::optional<std::uint32_t> max;

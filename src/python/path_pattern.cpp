@@ -2,6 +2,7 @@
 // change the receiver and return a copy, and fresh copies on every read.
 #include "path_pattern.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "args.hpp"
@@ -26,7 +27,8 @@ PyObject* literal_to_python(const core::PatternLiteral& literal) {
     case Kind::String: return to_python_str(literal.text);
     case Kind::True: Py_RETURN_TRUE;
     case Kind::False: Py_RETURN_FALSE;
-    case Kind::Null: Py_RETURN_NONE;
+    case Kind::Null:
+    case Kind::Parameter: Py_RETURN_NONE; // never reached: a parameter is no list item, and from_parsed reads it apart
     case Kind::List: break;
     }
     // Lists nest no deeper than the parser allows, so this recursion is bounded.
@@ -45,15 +47,64 @@ bool from_parsed(const core::ParsedElement& parsed, std::optional<std::string>& 
     variable = parsed.variable;
     if (parsed.schema) schema = Schema::compile(*parsed.schema);
     for (const core::PatternProperty& property : parsed.properties) {
+        if (property.value.kind == core::PatternLiteral::Kind::Parameter) {
+            RequiredProperty required{property.key, Ref::steal(to_python_str(property.key)), Ref(),
+                                      Ref::steal(to_python_str(property.value.text))};
+            if (!required.python_key || !required.parameter) return false;
+            PyObject* name = required.parameter.release();
+            PyUnicode_InternInPlace(&name);
+            required.parameter = Ref::steal(name);
+            properties.push_back(std::move(required));
+            continue;
+        }
         RequiredProperty required{property.key, Ref::steal(to_python_str(property.key)),
-                                  Ref::steal(literal_to_python(property.value))};
+                                  Ref::steal(literal_to_python(property.value)), Ref()};
         if (!required.python_key || !required.value) return false;
         properties.push_back(std::move(required));
     }
     return true;
 }
 
+bool read_parameters(RequiredProperties& properties, PyObject* params) {
+    for (RequiredProperty& property : properties) {
+        if (!property.parameter) continue;
+        PyObject* value = params ? PyDict_GetItemWithError(params, property.parameter.get()) : nullptr;
+        if (!value) {
+            if (PyErr_Occurred()) return false;
+            std::string name;
+            if (!to_utf8(property.parameter.get(), name)) return false;
+            return raise(core::VelartoError::invalid_query("parameter $" + name + " has no value")), false;
+        }
+        property.value = Ref::borrow(value);
+    }
+    return true;
+}
+
+bool any_parameter(const RequiredProperties& properties) {
+    return std::any_of(properties.begin(), properties.end(), [](const auto& p) { return static_cast<bool>(p.parameter); });
+}
+
 } // namespace
+
+bool reads_parameters(const PathPatternValue& path) {
+    for (const NodePatternValue& node : path.nodes) {
+        if (any_parameter(node.properties)) return true;
+    }
+    for (const EdgePatternValue& edge : path.edges) {
+        if (any_parameter(edge.properties)) return true;
+    }
+    return false;
+}
+
+bool with_parameters(PathPatternValue& path, PyObject* params) {
+    for (NodePatternValue& node : path.nodes) {
+        if (!read_parameters(node.properties, params)) return false;
+    }
+    for (EdgePatternValue& edge : path.edges) {
+        if (!read_parameters(edge.properties, params)) return false;
+    }
+    return true;
+}
 
 bool parse_path(PyObject* text, PathPatternValue& out) {
     std::string utf8;

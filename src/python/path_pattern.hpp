@@ -31,6 +31,13 @@ bool parse_path(PyObject* text, PathPatternValue& out);
 // "Invalid query: cannot <verb> ..." quoting the part.
 bool parse_writable_path(PyObject* text, const char* verb, PathPatternValue& out);
 
+// Whether some property map of the path reads a parameter (`{name: $who}`).
+bool reads_parameters(const PathPatternValue& path);
+// Gives every such property the parameter's value from `params` (a dict, or
+// nullptr for none), in a copy that a run uses; false with ValueError
+// "Invalid query: parameter $x has no value" set for a missing one.
+bool with_parameters(PathPatternValue& path, PyObject* params);
+
 // New lists of new NodePattern / EdgePattern objects for a path's parts.
 PyObject* node_patterns_to_python(const std::vector<NodePatternValue>& nodes);
 PyObject* edge_patterns_to_python(const std::vector<EdgePatternValue>& edges);

@@ -121,6 +121,7 @@ MatchResult properties_match(const RequiredProperties& required, PyObject* prope
             return MatchResult::NoMatch;
         }
         Ref wanted = entry.value; // held: `==` may drop the pattern's last other reference
+        if (!wanted) return MatchResult::NoMatch; // a parameter not read: runs read them all first
         Ref equal = Ref::steal(PyObject_RichCompare(stored.get(), wanted.get(), Py_EQ));
         if (!equal) return MatchResult::Error;
         int truth = PyObject_IsTrue(equal.get());

@@ -22,11 +22,14 @@
 namespace velarto::py {
 
 // Required properties: text key (also kept as an exact str for look-ups) and
-// the required value object.
+// the required value object. A value written `$name` in a pattern string has
+// the parameter's name instead, and its value only in the copy of the
+// pattern that a run makes (`with_parameters`).
 struct RequiredProperty {
     std::string key;
     Ref python_key;
     Ref value;
+    Ref parameter; // an interned str, or empty
 };
 using RequiredProperties = std::vector<RequiredProperty>;
 

@@ -214,6 +214,11 @@ PyObject* properties_dict(const RequiredProperties& properties) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     for (const RequiredProperty& entry : properties) {
+        if (!entry.value) { // `$name`: the constructors take values, not parameters
+            PyErr_Format(PyExc_TypeError, "cannot reduce a pattern whose property map reads the parameter $%U",
+                         entry.parameter.get());
+            return nullptr;
+        }
         if (PyDict_SetItem(dict.get(), entry.python_key.get(), entry.value.get()) < 0) return nullptr;
     }
     return dict.release();

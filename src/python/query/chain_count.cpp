@@ -11,6 +11,7 @@
 #include "query/chain_count.hpp"
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "query/chain_matcher.hpp"
 
@@ -79,9 +80,21 @@ void fetch_ahead(const EdgePatternValue& pattern, const std::vector<const EdgeVa
 
 } // namespace
 
-std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges) {
+std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges,
+                         const std::vector<std::int32_t>& same_place) {
     const std::uint32_t nodes = index.node_count();
     const bool two_hops = path.edges.size() == 2;
+    // Places that must hold one node: the first place of each one's variable.
+    auto first_place = [&](std::size_t place) {
+        return place < same_place.size() && same_place[place] >= 0 ? static_cast<std::size_t>(same_place[place]) : place;
+    };
+    const bool same01 = first_place(1) == 0;
+    const bool same12 = two_hops && first_place(2) == first_place(1);
+    // A cycle back to the first node (but not through one node throughout):
+    // second hops are counted per pair of ends, not per node they leave.
+    const bool by_pair = two_hops && first_place(2) == 0 && !same01;
+    std::unordered_map<std::uint64_t, std::size_t> pair_hops;
+    auto pair = [](std::uint32_t from, std::uint32_t to) { return std::uint64_t{from} << 32 | to; };
     const Way first_way = way_of(path.edges[0]), second_way = two_hops ? way_of(path.edges[1]) : Way::Forward;
     NodeTest first(path.nodes[0], nodes), middle(path.nodes[1], nodes);
     std::vector<NodeTest> last;
@@ -99,7 +112,14 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
             second_edge[e] = edge_accepts(path.edges[1], *edges[e]) == MatchResult::Match;
             if (!second_edge[e]) continue;
             for (int k = orientations(second_way, index, e, ways); k-- > 0;) {
-                if (last[0].accepts(ways[k].to, end_node(*edges[e], ways[k].reversed, true))) ++second_hops[ways[k].from];
+                const Orientation& hop = ways[k];
+                if (same12 && hop.from != hop.to) continue;
+                if (!last[0].accepts(hop.to, end_node(*edges[e], hop.reversed, true))) continue;
+                if (by_pair) {
+                    ++pair_hops[pair(hop.from, hop.to)];
+                } else {
+                    ++second_hops[hop.from];
+                }
             }
         }
     }
@@ -110,6 +130,7 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
         if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) continue;
         for (int k = orientations(first_way, index, e, ways); k-- > 0;) {
             const Orientation& hop = ways[k];
+            if (same01 && hop.from != hop.to) continue;
             if (!first.accepts(hop.from, end_node(*edges[e], hop.reversed, false)) ||
                 !middle.accepts(hop.to, end_node(*edges[e], hop.reversed, true))) {
                 continue;
@@ -118,11 +139,18 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
                 ++chains;
                 continue;
             }
-            std::size_t onward = second_hops[hop.to];
+            std::size_t onward = 0;
+            if (by_pair) {
+                auto found = pair_hops.find(pair(hop.to, hop.from));
+                if (found != pair_hops.end()) onward = found->second;
+            } else {
+                onward = second_hops[hop.to];
+            }
             if (second_edge[e]) { // the same edge cannot be taken twice
                 for (int j = orientations(second_way, index, e, again); j-- > 0;) {
-                    if (again[j].from == hop.to &&
-                        last[0].accepts(again[j].to, end_node(*edges[e], again[j].reversed, true))) {
+                    const Orientation& back = again[j];
+                    if (back.from == hop.to && (!same12 || back.to == back.from) && (!by_pair || back.to == hop.from) &&
+                        last[0].accepts(back.to, end_node(*edges[e], back.reversed, true))) {
                         --onward;
                     }
                 }
@@ -140,6 +168,7 @@ struct FrozenChains {
     PathPatternValue path;
     std::shared_ptr<EdgeTopology> topology;
     std::size_t cap;
+    bool joined; // repeated variables joined
 };
 
 } // namespace
@@ -147,12 +176,13 @@ struct FrozenChains {
 std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     if (path_.edges.size() > 2 || !load_edges() || !tables_fit()) return nullptr;
     // The search records rows until it has `cap` of them (at least one).
-    const std::size_t rows = std::min(count_chains(path_, topology_->index, values_), std::max<std::size_t>(cap, 1));
+    const std::size_t found = matches_nothing() ? 0 : count_chains(path_, topology_->index, values_, same_place_);
+    const std::size_t rows = std::min(found, std::max<std::size_t>(cap, 1));
     auto table = std::make_shared<ChainTable>();
     table->hops = path_.edges.size();
     if (rows == 0) return table;
     table->counted = rows;
-    auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap});
+    auto frozen = std::make_shared<const FrozenChains>(FrozenChains{path_, topology_, cap, joined_});
     table->pending = [frozen](ChainTable& listing, bool interruptible) {
         // The values as the count saw them: the held objects', or the copies
         // made when some Edge's properties were assigned since.
@@ -166,6 +196,7 @@ std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
         }
         ChainMatcher lister(frozen->path, frozen->topology, std::move(values));
         lister.cap = frozen->cap;
+        if (frozen->joined) lister.join_repeated_variables();
         lister.chains = std::shared_ptr<ChainTable>(std::shared_ptr<ChainTable>(), &listing); // not owned
         lister.interruptible = interruptible;
         return lister.run(); // no Python code, no dict: only a signal (when checked) or memory can fail

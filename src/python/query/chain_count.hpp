@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "query/edge_index.hpp"
@@ -12,7 +13,9 @@ namespace velarto::py::query {
 // The number of chains of `path` (one or two fixed hops, no property maps)
 // over `edges` (the values at the index's positions), counted as the search
 // would find them: a hop in each written direction, an undirected self-loop
-// once, no edge twice in a chain.
-std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges);
+// once, no edge twice in a chain. `same_place` (empty, or one entry per node
+// place) gives the first place that must hold the same node, or -1.
+std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges,
+                         const std::vector<std::int32_t>& same_place);
 
 } // namespace velarto::py::query

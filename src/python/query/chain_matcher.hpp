@@ -148,6 +148,13 @@ private:
     static constexpr std::size_t kReservedFrames = std::size_t{1} << 16;
 
 public:
+    // A node variable written at several places binds one node (by uid) at
+    // all of them; an edge variable written twice matches nothing, since no
+    // edge is used twice. Every shape but the two-node match of one fixed
+    // edge, whose later place wins, asks for this before it runs.
+    void join_repeated_variables();
+    bool joins_variables() const { return joined_; }
+
     bool run();
     // Where the pattern allows, counts the chains without listing them and
     // returns a table that lists them when first read (nullptr otherwise, or
@@ -216,6 +223,15 @@ private:
 
     const EdgeValue& edge(std::uint32_t index) const { return *values_[index]; }
     bool tick() { return (frozen_ && !interruptible) || signals_.tick(); }
+    bool matches_nothing() const;
+    // Whether `node`, reached at `place`, is the node of the earlier place
+    // that shares its variable (always, when none does).
+    bool same_as_earlier(std::size_t place, const NodeValue& node) const {
+        if (same_place_.empty() || same_place_[place] < 0) return true;
+        const auto earlier = static_cast<std::size_t>(same_place_[place]);
+        const NodeValue& first = earlier == 0 ? *start_ : *segment_end_[earlier - 1];
+        return first.type->digest() == node.type->digest();
+    }
     bool tables_fit() const;
     const NodeValue& from_node(const Step& step) const {
         const EdgeCore& parts = *edge(step.edge).core;
@@ -254,6 +270,11 @@ private:
     std::vector<const NodeValue*> segment_end_;
     const NodeValue* start_ = nullptr;
     std::vector<Frame> frames_;
+    // Joined variables: per node place, the first place with its variable
+    // (-1: none earlier, or not joined); whether an edge variable repeats.
+    bool joined_ = false;
+    std::vector<std::int32_t> same_place_;
+    bool edge_repeats_ = false;
 };
 
 } // namespace velarto::py::query

@@ -258,6 +258,12 @@ bool ConditionEvaluator::prepare() {
         }
     }
     for (const auto& [index, pattern] : condition_.patterns) {
+        if (reads_parameters(pattern)) { // the probe keeps its own copies: read them into one
+            PathPatternValue resolved = pattern;
+            if (!with_parameters(resolved, env_.params)) return false;
+            probes_.emplace_back(index, std::make_unique<ExistsProbe>(resolved, env_.bindings, env_.state));
+            continue;
+        }
         probes_.emplace_back(index, std::make_unique<ExistsProbe>(pattern, env_.bindings, env_.state));
     }
     return true;

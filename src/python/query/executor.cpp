@@ -108,6 +108,17 @@ std::size_t rows_kept_after(const std::vector<const Operation*>& queue, std::siz
     return SIZE_MAX;
 }
 
+// A path whose maps read parameters runs as a copy that holds their values,
+// read when the step runs (a missing one is an invalid query).
+template <class Op, class Run>
+bool with_values(QueryState& state, const Op& op, Run run) {
+    auto* path = std::get_if<PathForm>(&op.form);
+    if (!path || !reads_parameters(path->path)) return run(op);
+    Op resolved = op;
+    if (!with_parameters(std::get<PathForm>(resolved.form).path, state.params.get())) return false;
+    return run(resolved);
+}
+
 } // namespace
 
 bool execute_operations(QueryState& state) {
@@ -135,12 +146,20 @@ bool execute_operations(QueryState& state) {
         bool ok = std::visit(
             [&](const auto& op) -> bool {
                 using Op = std::decay_t<decltype(op)>;
-                if constexpr (std::is_same_v<Op, MatchOp>) return run_match(state, op, rows_kept_after(queue, i));
-                else if constexpr (std::is_same_v<Op, CreateOp>) return run_create(state, op);
-                else if constexpr (std::is_same_v<Op, MergeOp>) return run_merge(state, op);
-                else if constexpr (std::is_same_v<Op, SetOp>) return run_set(state, op);
-                else if constexpr (std::is_same_v<Op, DeleteOp>) return run_delete(state, op);
-                else return rows.apply(op);
+                if constexpr (std::is_same_v<Op, MatchOp>) {
+                    const std::size_t cap = rows_kept_after(queue, i);
+                    return with_values(state, op, [&](const MatchOp& match) { return run_match(state, match, cap); });
+                } else if constexpr (std::is_same_v<Op, CreateOp>) {
+                    return with_values(state, op, [&](const CreateOp& create) { return run_create(state, create); });
+                } else if constexpr (std::is_same_v<Op, MergeOp>) {
+                    return with_values(state, op, [&](const MergeOp& merge) { return run_merge(state, merge); });
+                } else if constexpr (std::is_same_v<Op, SetOp>) {
+                    return run_set(state, op);
+                } else if constexpr (std::is_same_v<Op, DeleteOp>) {
+                    return run_delete(state, op);
+                } else {
+                    return rows.apply(op);
+                }
             },
             *operation);
         if (!ok) return false;

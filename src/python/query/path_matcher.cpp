@@ -21,6 +21,10 @@
 #include "query/longest_trails.hpp"
 #include "query/path_matcher.hpp"
 
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
 #include "query/chain_matcher.hpp"
 
 namespace velarto::py::query {
@@ -66,6 +70,31 @@ void ChainMatcher::apply_fixed() {
         }
         min_[segment] = max_[segment] = static_cast<std::uint32_t>(given.edges.size());
     }
+}
+
+void ChainMatcher::join_repeated_variables() {
+    joined_ = true;
+    same_place_.assign(path_.nodes.size(), -1);
+    std::unordered_map<std::string_view, std::int32_t> first; // a path may name thousands of variables
+    for (std::size_t place = 0; place < path_.nodes.size(); ++place) {
+        if (!path_.nodes[place].variable) continue;
+        auto [at, fresh] = first.emplace(*path_.nodes[place].variable, static_cast<std::int32_t>(place));
+        if (!fresh) same_place_[place] = at->second;
+    }
+    std::unordered_set<std::string_view> edges;
+    for (const EdgePatternValue& edge : path_.edges) {
+        if (edge.variable && !edges.insert(*edge.variable).second) edge_repeats_ = true;
+    }
+}
+
+// An edge variable written twice, or a segment whose fewest hops exceed its
+// most: no chain can match.
+bool ChainMatcher::matches_nothing() const {
+    if (edge_repeats_) return true;
+    for (std::size_t segment = 0; segment < min_.size(); ++segment) {
+        if (min_[segment] > max_[segment]) return true;
+    }
+    return false;
 }
 
 HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t from) {
@@ -174,7 +203,7 @@ bool ChainMatcher::search(Frame first) {
             if (top.may_extend && top.hops < max_[segment]) {
                 top.candidates = candidates_from(segment, top.at_id);
             }
-            if (top.hops >= min_[segment]) {
+            if (top.hops >= min_[segment] && same_as_earlier(segment + 1, *top.at)) {
                 const NodeValue* at = top.at;
                 int ok = accepts(path_.nodes[segment + 1], *at);
                 if (ok < 0) return false;
@@ -282,6 +311,7 @@ bool ChainMatcher::run() {
     segment_begin_.assign(segments, 0);
     segment_end_.assign(segments, nullptr);
     found = false;
+    if (matches_nothing()) return true;
     if (min_[0] == 0 && !zero_length_starts()) return false;
     if (max_[0] == 0 || found) return true;
     if (anchor) {
@@ -321,6 +351,7 @@ MatchResult edge_accepts(const EdgePatternValue& pattern, const EdgeValue& edge)
 
 ChainProbe::ChainProbe(QueryState& state, const PathPatternValue& path, const std::vector<FixedSegment>& fixed)
     : matcher_(std::make_unique<ChainMatcher>(state, path)) {
+    matcher_->join_repeated_variables(); // a probe binds nothing: every shape joins them
     matcher_->probing = true;
     matcher_->fixed = &fixed;
 }
@@ -337,6 +368,8 @@ bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
 bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap) {
     ChainMatcher matcher(state, path);
     matcher.cap = row_cap;
+    const bool one_fixed_edge = path.nodes.size() == 2 && path.edges.size() == 1 && !path.edges[0].range;
+    if (!one_fixed_edge) matcher.join_repeated_variables();
     std::shared_ptr<ChainTable> counted = matcher.counted_table();
     if (counted) {
         matcher.chains = std::move(counted);
@@ -345,7 +378,8 @@ bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t r
     } else {
         matcher.give_edges_to_table();
     }
-    // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the later place.
+    // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the
+    // later place (which holds the same nodes, where variables are joined).
     Bindings& bindings = state.writable_bindings();
     std::shared_ptr<const ChainTable> chains = std::move(matcher.chains);
     for (std::size_t i = 0; i < path.nodes.size(); ++i) {
