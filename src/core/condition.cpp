@@ -510,7 +510,7 @@ private:
         ExprNode node(ExprKind::Variable, name.column);
         node.text = name.kind == Tok::Quoted ? name.value : std::string(source(name));
         if (peek().kind == Tok::Dot) {
-            advance();
+            node.column = advance().column; // a failed property access points at its '.'
             Token key = peek();
             if (key.kind != Tok::Word && key.kind != Tok::Quoted) return expected("a property name");
             advance();

@@ -149,10 +149,11 @@ private:
 
 public:
     // A node variable written at several places binds one node (by uid) at
-    // all of them; an edge variable written twice matches nothing, since no
-    // edge is used twice. Every shape but the two-node match of one fixed
-    // edge, whose later place wins, asks for this before it runs.
-    void join_repeated_variables();
+    // all of them; with `edges`, an edge variable written twice matches
+    // nothing, since no edge is used twice (a probe decides that per row).
+    // Every shape but the two-node match of one fixed edge, whose later
+    // place wins, asks for this before it runs.
+    void join_repeated_variables(bool edges = true);
     bool joins_variables() const { return joined_; }
 
     bool run();

@@ -142,6 +142,10 @@ PyObject* arithmetic_op(Op op, PyObject* a, PyObject* b) {
 
 // ---------------------------------------------------------------- values
 
+void raise_type_error_at(std::string what, std::size_t column, std::string_view text) {
+    PyErr_SetString(PyExc_TypeError, core::condition_error(std::move(what), column, text).first.c_str());
+}
+
 const char* element_kind_name(const QueryResult& element) {
     if (std::holds_alternative<NodeValue>(element)) return "Node";
     return std::holds_alternative<EdgeValue>(element) ? "Edge" : "list";
@@ -298,13 +302,27 @@ void ConditionEvaluator::element(std::uint32_t index, Value& out) const {
     if (list && row_ < list->size()) out.element = &(*list)[row_];
 }
 
+// `x.key` reads a node's or an edge's property, or a dict's entry (a missing
+// key, and null itself, are null). Anything else has no properties: the edge
+// list of a variable-length edge, a number.
 bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
-    element(index, out);
-    if (!out.element) return true;
-    const QueryResult& entry = *out.element;
-    out.element = nullptr;
-    PyObject* properties = properties_of(entry); // an edge list has none: null
-    if (!properties || !PyDict_Check(properties)) return true;
+    Value of;
+    element(index, of);
+    out = Value{};
+    if (of.is_null()) return true;
+    PyObject* properties = nullptr;
+    if (of.element) {
+        properties = properties_of(*of.element);
+    } else if (PyDict_Check(of.object.get())) {
+        properties = of.object.get();
+    }
+    if (!properties) {
+        const ExprNode& expr = node(index);
+        raise_type_error_at("cannot read property '" + expr.key + "' of a " + type_name(of), expr.column,
+                            condition_.text);
+        return false;
+    }
+    if (!PyDict_Check(properties)) return true;
     PyObject* found = PyDict_GetItemWithError(properties, condition_.constants[index].get());
     if (!found) return !PyErr_Occurred();
     out = python_value(Ref::borrow(found));

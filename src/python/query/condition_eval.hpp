@@ -45,6 +45,7 @@ namespace velarto::py::query {
 // Parameters: the constant is the name as a str. exists(): the pattern of
 // each such node, parsed once.
 struct Condition {
+    std::string text; // as given: where errors found while evaluating point
     core::ConditionTree tree;
     std::vector<Ref> constants;
     std::vector<std::pair<std::uint32_t, PathPatternValue>> patterns;
@@ -153,6 +154,10 @@ private:
 // A new reference to the value as Python sees it: None for null, a new Node
 // or Edge object for a graph value.
 PyObject* to_python(const Value& value);
+
+// TypeError "<what> at column <column> in '<text>'": an evaluation error that
+// points at the operator or function that failed.
+void raise_type_error_at(std::string what, std::size_t column, std::string_view text);
 
 // "Node", "Edge" or "list" (an edge list), for messages.
 const char* element_kind_name(const QueryResult& element);

@@ -7,6 +7,9 @@
 // answer false without a search.
 #include "query/exists_probe.hpp"
 
+#include <string_view>
+#include <unordered_map>
+
 #include "dict_version.hpp"
 #include "query/node_scan.hpp"
 
@@ -51,6 +54,14 @@ ExistsProbe::ExistsProbe(const PathPatternValue& pattern, const Bindings& bindin
     }
     for (const EdgePatternValue& edge : pattern.edges) {
         edge_lists_.push_back(edge.variable ? bindings.find(*edge.variable) : nullptr);
+    }
+    std::unordered_map<std::string_view, std::size_t> first; // a pattern may name many variables
+    for (std::size_t h = 0; h < pattern.edges.size(); ++h) {
+        const std::optional<std::string>& name = pattern.edges[h].variable;
+        if (!name) continue;
+        auto [at, fresh] = first.emplace(*name, h);
+        if (fresh) continue;
+        if (repeated_edges_.empty() || repeated_edges_.back() != at->second) repeated_edges_.push_back(at->second);
     }
 }
 
@@ -109,6 +120,9 @@ bool ExistsProbe::test(std::size_t row, bool& found) {
     found = false;
     std::size_t n = original_.nodes.size(), m = original_.edges.size();
     if (m > 0 && n != m + 1) return true; // no other shape of path has a meaning
+    for (std::size_t h : repeated_edges_) {
+        if (!entry_of(edge_lists_[h], row)) return true; // free, and written twice
+    }
     bool possible;
     fix(row, possible);
     if (!possible) return true;

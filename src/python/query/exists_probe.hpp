@@ -12,6 +12,11 @@
 // gives the same answer on every row while the graph is unchanged, and is
 // searched again only when it changed. Only a pattern fixed in its middle
 // alone is searched from every edge.
+//
+// A node variable written at several places stands for one node at all of
+// them, bound or free. An edge variable written twice and free in the row
+// matches nothing (the one edge would be used twice); bound, it is fixed to
+// the row's value at each place, as any bound variable is.
 #pragma once
 
 #include <Python.h>
@@ -57,6 +62,7 @@ private:
     std::vector<const NodeValue*> fixed_nodes_;
     std::vector<const EdgeValue*> fixed_edges_;
     std::vector<const EdgeListValue*> fixed_lists_;
+    std::vector<std::size_t> repeated_edges_; // places of edge variables written twice or more
     std::unique_ptr<ChainProbe> forward_probe_, backward_probe_;
     bool any_fixed_ = false;
     // Answers that hold for every row, kept while the graph is unchanged; only

@@ -72,7 +72,7 @@ void ChainMatcher::apply_fixed() {
     }
 }
 
-void ChainMatcher::join_repeated_variables() {
+void ChainMatcher::join_repeated_variables(bool edges_too) {
     joined_ = true;
     same_place_.assign(path_.nodes.size(), -1);
     std::unordered_map<std::string_view, std::int32_t> first; // a path may name thousands of variables
@@ -81,6 +81,7 @@ void ChainMatcher::join_repeated_variables() {
         auto [at, fresh] = first.emplace(*path_.nodes[place].variable, static_cast<std::int32_t>(place));
         if (!fresh) same_place_[place] = at->second;
     }
+    if (!edges_too) return;
     std::unordered_set<std::string_view> edges;
     for (const EdgePatternValue& edge : path_.edges) {
         if (edge.variable && !edges.insert(*edge.variable).second) edge_repeats_ = true;
@@ -351,7 +352,10 @@ MatchResult edge_accepts(const EdgePatternValue& pattern, const EdgeValue& edge)
 
 ChainProbe::ChainProbe(QueryState& state, const PathPatternValue& path, const std::vector<FixedSegment>& fixed)
     : matcher_(std::make_unique<ChainMatcher>(state, path)) {
-    matcher_->join_repeated_variables(); // a probe binds nothing: every shape joins them
+    // A probe binds nothing: every shape joins its node variables. An edge
+    // variable the row binds is fixed at each of its places, so whether one
+    // written twice can match is decided per row (exists_probe.cpp).
+    matcher_->join_repeated_variables(/*edges=*/false);
     matcher_->probing = true;
     matcher_->fixed = &fixed;
 }

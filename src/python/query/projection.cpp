@@ -47,6 +47,9 @@ bool property_column(const Bindings& bindings, const std::string& name, Column& 
         if (!key) return false;
         PyUnicode_InternInPlace(&key); // properties dicts mostly hold interned keys: found by identity
         column.property = Ref::steal(key);
+        column.item = name;
+        column.dot_column = 1 + static_cast<std::size_t>(std::count_if(
+            name.begin(), name.begin() + static_cast<std::ptrdiff_t>(dot), [](char c) { return (c & 0xC0) != 0x80; }));
         return true;
     }
     return true;
@@ -110,11 +113,17 @@ bool columns_for(const EvalEnv& env, PyObject* const* names, Py_ssize_t count, s
 
 namespace {
 
-// The value of a property column's key in `properties` (None when missing,
-// and for an edge list, which has no properties): a new reference, or
-// nullptr with an exception set.
+// The value of a property column's key in `properties` (None when missing):
+// a new reference, or nullptr with an exception set. An edge list (no
+// properties) has none to read: TypeError.
 PyObject* property_value(const Column& column, PyObject* properties) {
-    PyObject* found = properties && PyDict_Check(properties)
+    if (!properties) {
+        std::string key;
+        if (!to_utf8(column.property.get(), key)) return nullptr;
+        raise_type_error_at("cannot read property '" + key + "' of a list", column.dot_column, column.item);
+        return nullptr;
+    }
+    PyObject* found = PyDict_Check(properties)
                           ? PyDict_GetItemWithError(properties, column.property.get())
                           : nullptr;
     if (!found && PyErr_Occurred()) return nullptr;

@@ -10,6 +10,7 @@
 #include <Python.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "query/condition_eval.hpp"
@@ -20,6 +21,8 @@ struct Column {
     Ref key;                        // the row key: an exact str
     const ResultList* list = nullptr; // a variable or property column's list
     Ref property;                   // the property key of a `var.key` column
+    std::string item;               // and the item as given, with
+    std::size_t dot_column = 0;     // the column of its '.', for errors
     std::shared_ptr<const ResultExpression> expression; // an expression column
     std::unique_ptr<ConditionEvaluator> evaluator;      // its evaluator, prepared
 };

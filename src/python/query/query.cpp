@@ -19,6 +19,7 @@
 #include "reading_runs.hpp"
 #include "query/projection.hpp"
 #include "query/query_state.hpp"
+#include "query/result_items.hpp"
 #include "query/where_parser.hpp"
 
 namespace velarto::py {
@@ -273,7 +274,7 @@ PyObject* query_with(METHOD_ARGS) {
     }
     QueryState& state = state_of(self);
     Entry entry(state);
-    if (!entry) return nullptr;
+    if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::With)) return nullptr;
     return finish_builder(state, query::Operation{std::move(op)});
 }
 
@@ -381,7 +382,10 @@ PyObject* run_and_project(PyObject* self, const Signature& signature, PyObject* 
     }
     QueryState& state = state_of(self);
     Entry entry(state);
-    if (!entry || !query::execute_operations(state)) return nullptr;
+    if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::Return) ||
+        !query::execute_operations(state)) {
+        return nullptr;
+    }
     // Expressions run Python code (a property's operators): the table is
     // held by its own reference while rows are made.
     std::shared_ptr<const query::Bindings> bindings = state.bindings;
