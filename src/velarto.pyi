@@ -248,8 +248,10 @@ class PathPattern:
     order. The text after a colon is a schema text (`:Person` becomes
     `$Person$`); edge labels are matched against the type of the edge's term.
     A `{key: literal, ...}` map after the name and type requires those
-    property values; a range after an edge's variable or type (`*`, `*n`,
-    `*m..n`, `*..n`, `*m..`, `*0..n`) makes the edge a chain of hops.
+    property values (`$name`: the query parameter, read when a query runs
+    the pattern; such a pattern does not pickle); a range after an edge's
+    variable or type (`*`, `*n`, `*m..n`, `*..n`, `*m..`, `*0..n`) makes the
+    edge a chain of hops, none when the minimum is above the maximum.
     Malformed strings raise ValueError ("Invalid pattern '...': ...")."""
     def __new__(cls, pattern: str | None = None) -> PathPattern:
         """Parses `pattern`, or makes an empty path when it is None."""
@@ -320,7 +322,11 @@ class Query:
               properties: dict[str, Any] | None = None) -> Query:
         """Path form: the pattern string is parsed now (ValueError when
         malformed); its variables are bound by replacement to aligned lists.
-        Other arguments are ignored. Changes this query and returns a copy."""
+        A node variable written at several places binds one node at all of
+        them, and an edge variable written twice matches nothing (except in
+        `(a)-[e]->(b)`, one fixed edge, where the later place wins). A map
+        value `$name` reads `params` when the query runs. Other arguments are
+        ignored. Changes this query and returns a copy."""
     @overload
     def match(self, pattern: None = None, *, node: str, type: _Type | None = ...,
               type_schema: _SchemaLike = None, properties: dict[str, Any] | None = None,
@@ -353,7 +359,8 @@ class Query:
         bound variables fixed, the others free), `OR XOR AND NOT`,
         comparisons, `IS [NOT] NULL IN STARTS WITH ENDS WITH CONTAINS =~`,
         arithmetic; three-valued logic; any depth of nesting. A variable with
-        no list at all raises NameError; aggregates are refused (ValueError).
+        no list at all raises NameError; aggregates are refused (ValueError);
+        a property of an edge list is a TypeError naming its column.
         """
     def return_(self, *variables: str) -> list[_Row]:
         """Runs every queued operation, then returns the rows: row j maps each
@@ -366,7 +373,9 @@ class Query:
         (`count(*)`, `count(x)`, `count(DISTINCT x)`, `sum`, `avg`, `min`,
         `max`, `collect`; nulls skipped) group the rows by the other items
         (nodes and edges by uid), in order of first appearance; with no other
-        item there is exactly one row.
+        item there is exactly one row. An item that is neither a name, its
+        `name.key`, nor an expression (an unknown function, `CASE`, indexing)
+        raises ValueError "Invalid query: ... at column N", before anything runs.
         """
     def return_count(self) -> int:
         """Runs every queued operation and returns the number of rows (the
@@ -432,7 +441,9 @@ class Query:
         Changes this query and returns a copy."""
     def with_(self, *variables: str) -> Query:
         """Keeps only the named variables in the binding table (none named:
-        keeps all). Changes this query and returns a copy."""
+        keeps all). An item that is not a name (`count(*) AS n`, `n.key`) is
+        refused with ValueError when called: nothing is computed yet. Changes
+        this query and returns a copy."""
     def order_by(self, variable: str, key: str, ascending: bool = True) -> Query:
         """Sorts the rows, stably, by property `key` of `variable`'s entry;
         consecutive calls form one sort whose first call is the primary key;

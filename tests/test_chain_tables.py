@@ -37,7 +37,7 @@ PATTERNS = [
     "(a{P})-[r{P}]-(b{P})-[s{P}]->(c{P})-[t{P}]-(d{P})",
     "(a{P})<-[r{P}]-(b{P})<-[s{P}]-(c{P})",
     "(c{P})-[s{P}]->(b{P})-[r{P}]-(a{P})",  # a and r at the far end
-    "(a{P})-[r{P}]->(b{P})-[s{P}]->(a{P})",  # a named twice: the later place binds
+    "(a{P})-[r{P}]->(b{P})-[s{P}]->(a{P})",  # a named twice: one node at both places
     "({P})-[{P}]->(a{P})-[r{P}]-(b{P})",  # unnamed places
     "(a{P})-[r{P}]-(b{P})-[s{P}]-(c{P})",  # the self-loop both ways round, once
     "(a{P})<-[r{P}]-(b:B{P})-[s{P}]->(c{P})",

@@ -104,17 +104,21 @@ def test_second_match_replaces(abc):
 
 def test_later_paths_rebind_names_in_another_order(abc):
     # Each path binds its names in its own order; a later path binding the
-    # same names backwards, or one name twice (the later place wins), must
+    # same names backwards, or one name twice (one node at both places), must
     # land each list on its own name.
     g, nodes = abc
     add_edge(g, "f", nodes["A"], nodes["B"])
     add_edge(g, "h", nodes["B"], nodes["C"])
+    add_edge(g, "k", nodes["C"], nodes["B"])
     q = g.query().match("(x)-[r]->(y)").match("(y)-[s]->(x)")
     assert labels(q.return_("x", "y", "r", "s")) == [{"x": "B", "y": "A", "r": "f", "s": "f"},
-                                                      {"x": "C", "y": "B", "r": "h", "s": "h"}]
-    q = q.match("(y)-[t]->(z)-[u]->(y)")
+                                                      {"x": "C", "y": "B", "r": "h", "s": "h"},
+                                                      {"x": "B", "y": "C", "r": "k", "s": "k"}]
+    q = q.match("(y)-[t]->(z)-[u]->(y)")  # the cycles B-h-C-k-B and C-k-B-h-C
     assert labels(q.return_("x", "y", "r", "s", "t", "z", "u")) == [
-        {"x": "B", "y": "C", "r": "f", "s": "f", "t": "f", "z": "B", "u": "h"}, {"x": "C", "r": "h", "s": "h"}]
+        {"x": "B", "y": "B", "r": "f", "s": "f", "t": "h", "z": "C", "u": "k"},
+        {"x": "C", "y": "C", "r": "h", "s": "h", "t": "k", "z": "B", "u": "h"},
+        {"x": "B", "r": "k", "s": "k"}]
 
 
 def test_empty_list_does_not_hide_other_rows(abc):

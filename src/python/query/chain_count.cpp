@@ -149,7 +149,7 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
             if (second_edge[e]) { // the same edge cannot be taken twice
                 for (int j = orientations(second_way, index, e, again); j-- > 0;) {
                     const Orientation& back = again[j];
-                    if (back.from == hop.to && (!same12 || back.to == back.from) && (!by_pair || back.to == hop.from) &&
+                    if (back.from == hop.to && (!same12 || back.to == back.from) &&
                         last[0].accepts(back.to, end_node(*edges[e], back.reversed, true))) {
                         --onward;
                     }

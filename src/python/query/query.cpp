@@ -444,7 +444,8 @@ PyMethodDef query_methods[] = {
      "is true. The language is a subset of openCypher expressions: literals (`1`, `2.5`, `'text'`, "
      "`\"text\"`, `true`, `false`, `null`, `[1, 2]`), parameters `$name` (see `params`), `var` and "
      "`var.key` (a missing key, or a row past the end of the variable's list, is `null`; a variable "
-     "with no list at all raises `NameError`), the functions `type`, `name`, `uid`, `size`, `toLower`, "
+     "with no list at all raises `NameError`; reading a property of an edge list raises `TypeError` "
+     "at the '.'), the functions `type`, `name`, `uid`, `size`, `toLower`, "
      "`toUpper`, `coalesce` and `compose` (the composed type of a list of edges), `exists(<pattern>)` "
      "(true when the pattern matches with the row's variables fixed), and by "
      "precedence `OR`, `XOR`, `AND`, `NOT`, comparisons (`=`, `<>`, `!=`, `<`, `<=`, `>`, `>=`), "
@@ -467,7 +468,9 @@ PyMethodDef query_methods[] = {
      "`count(DISTINCT x)`, `sum`, `avg`, `min`, `max`, `collect`; nulls are skipped) the rows are grouped "
      "by the other items, nodes and edges by uid, one row per group in order of first appearance; "
      "with no other item there is exactly one row. A variable with no list at all in an expression "
-     "raises `NameError`.\n\n"
+     "raises `NameError`. An item that is neither a variable's name, its `name.key`, nor an expression "
+     "(an unknown function, `CASE`, indexing) raises `ValueError` naming its column, before anything "
+     "runs.\n\n"
      "# Returns\n\nA list of dictionaries mapping variable names to their values"},
     {"return_count", guarded<query_return_count>, METH_NOARGS, "return_count($self)\n--\n\n"},
     {"return_distinct", FASTCALL(query_return_distinct), FAST, "return_distinct($self, *variables)\n--\n\n"},

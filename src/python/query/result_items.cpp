@@ -86,7 +86,13 @@ bool check_result_items(const QueryState& state, PyObject* const* items, Py_ssiz
         bool unreadable;
         std::shared_ptr<const ResultExpression> expression = parse_result_expression(item, unreadable);
         if (!expression) {
-            if (!unreadable || !known(item)) return false; // the parser's error, at its column
+            if (!unreadable || !known(item)) {
+                // The parser's error, at its column; a blank item has none to name.
+                if (item.find_first_not_of(" \t\n\r") != std::string::npos) return false;
+                PyErr_Clear();
+                raise(core::condition_error("an item must not be empty", item.size() + 1, item));
+                return false;
+            }
             PyErr_Clear();
             continue;
         }
