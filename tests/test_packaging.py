@@ -132,8 +132,7 @@ g, path = pickle.loads(bytes.fromhex(sys.stdin.read()))
 (e,) = g.edges.values()
 print(len(g.nodes), e.end.type, e.start.properties is g.nodes[e.start.uid()].properties, repr(path))
 import velarto
-print(sorted(name for name in vars(velarto) if not name.startswith("__")), sorted(vars(velarto)) == sorted(
-    velarto.__all__ + ["__all__", "__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"]))
+print(sorted(set(vars(velarto)) - {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}))
 """
 
 
@@ -147,7 +146,7 @@ def test_the_installed_wheel_pickles_across_processes_and_has_the_exact_module_s
     assert loaded.stdout.splitlines() == [
         "2 (A -> B) True PathPattern(2 nodes, 1 edges)",
         "['Application', 'Edge', 'EdgePattern', 'Graph', 'Node', 'NodePattern', 'PathPattern', 'Query', 'Term', "
-        "'TypeSchema', 'Variable'] True",
+        "'TypeSchema', 'Variable', '__all__']",
     ]
 
 
