@@ -168,6 +168,34 @@ def side_by_side(fns: dict, repeat: int = 7, target: float = 0.02, slow: float =
     return samples
 
 
+def side_by_side_restored(fns: dict, restore: Callable[[], None], repeat: int = 7,
+                          clock: Callable[[], float] = time.perf_counter) -> dict:
+    """`side_by_side` for work that changes what it runs on (a delete): each
+    sample is one call, made after `restore()` has put the data back, and only
+    the call is timed. Rounds are interleaved the same way; each callable is
+    warmed up first; the collector runs before each sample and is off while
+    timing. Returns {name: [seconds, one per round]}."""
+    for fn in fns.values():
+        restore()
+        fn()
+    samples: dict = {name: [] for name in fns}
+    gc_was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        for _ in range(repeat):
+            for name, fn in fns.items():
+                restore()
+                gc.collect()
+                start = clock()
+                fn()
+                samples[name].append(clock() - start)
+    finally:
+        restore()
+        if gc_was_enabled:
+            gc.enable()
+    return samples
+
+
 def relative_spread(samples) -> float:
     """(max - min) / min of repeated timings of one operation."""
     return max(samples) / min(samples) - 1.0

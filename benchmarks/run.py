@@ -36,7 +36,7 @@ import velarto  # noqa: E402
 from velarto import Application, Edge, Node, Term, Variable  # noqa: E402
 
 from common import (build_velarto, edge_type_names, format_time, oriented_records,  # noqa: E402
-                    relative_spread, side_by_side)
+                    relative_spread, side_by_side, side_by_side_restored)
 from python_equivalents import schema_matches  # noqa: E402
 
 
@@ -610,6 +610,66 @@ def early_stop(nodes: int, edges: int) -> None:
     table.show()
 
 
+DOOMED = "n.kind < 5"  # half of the nodes of `oriented_records`
+
+
+def detach_delete(nodes: int, edges: int) -> None:
+    """match + where + delete(detach=True) against the same work in plain Python, on a
+    graph put back before every sample (a delete cannot simply be repeated)."""
+    g = build_velarto(*oriented_records(nodes, edges, seed=17))
+    node_dict, edge_dict = g.nodes, g.edges
+    saved_nodes, saved_edges = dict(node_dict), dict(edge_dict)
+
+    def restore():
+        node_dict.clear()
+        node_dict.update(saved_nodes)
+        edge_dict.clear()
+        edge_dict.update(saved_edges)
+
+    q = g.query().match(node="n").where(DOOMED).delete("n", detach=True)
+    matched = g.query().match(node="n").where(DOOMED)
+
+    def python():
+        # The same work written well: the nodes the condition keeps, removed by uid
+        # into a set, then one pass over the edges against that set.
+        doomed = [n for n in node_dict.values() if n.properties["kind"] < 5]
+        dead = set()
+        for n in doomed:
+            uid = n.uid()
+            node_dict.pop(uid, None)
+            dead.add(uid)
+        for key in [key for key, e in edge_dict.items() if e.start.uid() in dead or e.end.uid() in dead]:
+            del edge_dict[key]
+
+    restore()
+    q.execute()
+    left = (list(node_dict), list(edge_dict))
+    restore()
+    python()
+    if (list(node_dict), list(edge_dict)) != left:
+        raise SystemExit("detach delete: velarto and plain Python leave different dicts")
+    deleted_nodes, deleted_edges = nodes - len(left[0]), edges - len(left[1])
+    samples = side_by_side_restored({"velarto": q.execute, "python": python, "match": matched.execute,
+                                     "floor": lambda: list(edge_dict.values())},
+                                    restore, repeat=OPTIONS.repeat, clock=OPTIONS.clock)
+    m = {name: statistics.median(s) for name, s in samples.items()}
+    table = Markdown(
+        "Delete with detach against plain Python",
+        ["workload", "size", "deleted nodes / edges", "velarto", "match + where alone", "plain Python",
+         "velarto/Python", "floor", "noise"],
+        f"`match(node='n').where('{DOOMED}').delete('n', detach=True).execute()` on the graph of the scans "
+        "(half of the nodes deleted), against the same work in plain Python: the nodes the condition keeps, "
+        "removed by uid into a set, then one pass over `g.edges.items()` against that set. The graph is put "
+        "back before every sample, untimed. floor: `list(g.edges.values())` over the whole edge dict.")
+    label = f"{nodes:,} / {edges:,}"
+    table.add("detach delete", label, f"{deleted_nodes:,} / {deleted_edges:,}", format_time(m["velarto"]),
+              format_time(m["match"]), format_time(m["python"]), x(m["velarto"], m["python"]),
+              format_time(m["floor"]), pct(relative_spread(samples["floor"])))
+    table.show()
+    mark("target: detach delete within 1.5x of plain Python", f"@ {label}", m["velarto"] <= 1.5 * m["python"],
+         x(m["velarto"], m["python"]) + " of plain Python's time")
+
+
 def types_section(sizes) -> None:
     import bench_types
 
@@ -883,7 +943,7 @@ def main() -> None:
                         help="nodes (and edges) of grand-cypher's graph; default: 10,000 (1,000 with --quick)")
     parser.add_argument("--skip", nargs="*", default=[],
                         choices=["scans", "chain", "types", "grouping", "grand-cypher", "ladybug-e2e", "paths",
-                                 "limit", "memory"])
+                                 "limit", "delete", "memory"])
     parser.add_argument("--memory-probe", nargs=4, metavar=("HOLDER", "HOW", "STAGE", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory_probe:
@@ -923,6 +983,8 @@ def main() -> None:
         long_paths((100, 1_000) if args.quick else (400, 4_000))
     if "limit" not in args.skip:
         early_stop(*((300, 900) if args.quick else (1_000, 3_000)))
+    if "delete" not in args.skip:
+        detach_delete(*((4_000, 8_000) if args.quick else (64_000, 128_000)))
     if "memory" not in args.skip:
         memory_section(sizes)
 

@@ -4,11 +4,13 @@ earlier steps wrote, releases what it held and leaves the query usable."""
 from __future__ import annotations
 
 import contextlib
+import json
 import signal
 from itertools import permutations
 
 import pytest
 
+from child_process import run_in_child
 from velarto import Application, Edge, Graph, Node, Term, Variable
 
 # A complete graph of 50 nodes: a four-hop chain whose last hop never matches
@@ -133,3 +135,157 @@ def test_a_signal_handler_that_empties_the_node_dict_during_a_scan(match):
         signal.signal(signal.SIGALRM, previous)
     assert state["during"] == 1 and len(graph.nodes) == 0
     assert count < 60_000 if "type" not in match else count == 0
+
+
+# --- signal handlers that empty the edge dict during the edge scans of merge and delete ----------
+#
+# Both scans check for signals every few thousand edges. A handler is Python
+# code: one that empties `graph.edges` frees every edge (the dict held the only
+# references), so the scan may keep nothing it borrowed from the dict across
+# the check. Each case runs in a child process (a read of a freed edge crashes
+# it, or fails it under the sanitizer) and reports what the handler saw, so
+# that the test cannot pass without the handler having run inside the scan.
+# A repeating timer keeps a signal pending from the start of the run, so the
+# handler runs at the scan's first check; it acts only while the run is on,
+# then stops the timer.
+
+EDGE_DICT_HANDLER = """
+    import json, signal
+    from velarto import Application, Edge, Graph, Node, Term, Variable
+
+    EDGES = 40_000
+    graph = Graph()
+    state = {"phase": "idle", "seen": None}
+
+    def handler(signum, frame):
+        if state["phase"] != "run":
+            return
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        state["phase"] = "handled"
+        state["seen"] = seen()
+        graph.edges.clear()
+
+    def run(q):
+        signal.signal(signal.SIGALRM, handler)
+        for attempt in range(1, 21):
+            graph.edges.clear()
+            fill()
+            signal.setitimer(signal.ITIMER_REAL, 1e-4, 1e-4)
+            state["phase"] = "run"
+            q.execute()
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            if state["phase"] == "handled" and inside(state["seen"]):
+                break
+            state["phase"] = "idle"
+        return attempt
+"""
+
+
+def test_a_signal_handler_that_empties_the_edge_dict_during_a_merge_scan():
+    # The merge of an edge from A to B walks 40,000 edges from C to D, finds
+    # none, and stores a new edge after the scan. The handler, inside the scan,
+    # sees every old edge and not the new one; the scan then ends on the empty
+    # dict, and the new edge is all that is left.
+    out = run_in_child(EDGE_DICT_HANDLER + """
+    a, b, c, d = (Node(Variable(name)) for name in "ABCD")
+    for node in (a, b, c, d):
+        graph.nodes[node.uid()] = node
+    term = Term("new", Application(a.type, b.type))
+    new = Edge(term, a, b).uid()
+
+    def fill():
+        for k in range(EDGES):
+            edge = Edge(Term(f"e{k}", Application(c.type, d.type)), c, d)
+            graph.edges[edge.uid()] = edge
+
+    def seen():
+        return [len(graph.edges), new in graph.edges]
+
+    def inside(seen):
+        return seen == [EDGES, False]
+
+    q = graph.query().match(node="a", type=a.type).match(node="b", type=b.type)
+    q = q.merge(edge="r", start="a", end="b", term=term)
+    attempts = run(q)
+    print(json.dumps({"attempts": attempts, "seen": state["seen"], "left": list(graph.edges) == [new]}))
+    """)
+    result = json.loads(out.splitlines()[-1])
+    assert result["seen"] == [40_000, False], result
+    assert result["left"], result
+
+
+def test_a_signal_handler_that_empties_the_edge_dict_during_a_detach_scan():
+    # delete("n", detach=True) removes node X, then walks 40,000 edges, a
+    # quarter of them attached to X. The handler, inside that walk, finds X
+    # gone and every attached edge still there (the walk collects them and
+    # removes them after it); the walk then ends on the empty dict.
+    out = run_in_child(EDGE_DICT_HANDLER + """
+    x = Node(Variable("X"))
+    others = [Node(Variable(f"N{i}")) for i in range(8)]
+    for node in others:
+        graph.nodes[node.uid()] = node
+    attached = []
+
+    def fill():
+        graph.nodes[x.uid()] = x
+        attached.clear()
+        for k in range(EDGES):
+            start = x if k % 4 == 0 else others[k % 8]
+            end = others[(3 * k) % 8]
+            edge = Edge(Term(f"e{k}", Application(start.type, end.type)), start, end)
+            graph.edges[edge.uid()] = edge
+            if start is x:
+                attached.append(edge.uid())
+
+    def seen():
+        return [x.uid() in graph.nodes, sum(key in graph.edges for key in attached), len(graph.edges)]
+
+    def inside(seen):
+        return seen == [False, EDGES // 4, EDGES]
+
+    attempts = run(graph.query().match(node="n", type=x.type).delete("n", detach=True))
+    print(json.dumps({"attempts": attempts, "seen": state["seen"], "edges": len(graph.edges),
+                      "nodes": len(graph.nodes)}))
+    """)
+    result = json.loads(out.splitlines()[-1])
+    assert result["seen"] == [False, 10_000, 40_000], result
+    assert result["edges"] == 0 and result["nodes"] == 8, result
+
+
+def test_ctrl_c_during_a_detach_walk_removes_no_edge():
+    # The walk collects the attached edges and removes them only once it is
+    # over: interrupted, it removes none, while the node (removed before the
+    # walk) stays removed. A repeating timer keeps a signal pending, so the
+    # handler runs at the walk's first check.
+    graph = Graph()
+    x = Node(Variable("X"))
+    others = [Node(Variable(f"N{i}")) for i in range(8)]
+    for node in [x, *others]:
+        graph.nodes[node.uid()] = node
+    for k in range(40_000):
+        start = x if k % 4 == 0 else others[k % 8]
+        edge = Edge(Term(f"e{k}", Variable("E")), start, others[(3 * k) % 8])
+        graph.edges[edge.uid()] = edge
+    keys = list(graph.edges)
+    state = {"run": False}
+
+    def handler(signum, frame):
+        if state["run"]:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            raise KeyboardInterrupt
+
+    q = graph.query().match(node="n", type=x.type).delete("n", detach=True)
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 1e-4, 1e-4)
+        state["run"] = True
+        with pytest.raises(KeyboardInterrupt):
+            q.execute()
+    finally:
+        state["run"] = False
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert x.uid() not in graph.nodes and list(graph.edges) == keys
+    graph.nodes[x.uid()] = x
+    q.execute()  # not left busy; uninterrupted, the walk removes the quarter attached to X
+    assert len(graph.edges) == 30_000

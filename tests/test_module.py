@@ -61,11 +61,10 @@ def test_all_lists_the_eleven_classes_in_registration_order():
     assert type(velarto.__all__) is list
 
 
-def test_module_attributes_are_only_the_docstring_the_classes_all_and_the_private_reconstructor():
-    own = {name for name in vars(velarto)
-           if name not in {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}}
-    # `_reconstruct` rebuilds pickled values; pickle finds it by name, so it is a module attribute.
-    assert own == set(CLASS_NAMES) | {"__all__", "_reconstruct"}
+def test_module_attributes_are_the_docstring_the_classes_and_all_and_nothing_else():
+    # What CPython puts in every extension module's dict, and the module's own attributes.
+    interpreter = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
+    assert set(vars(velarto)) == interpreter | set(CLASS_NAMES) | {"__all__"}
     for name in CLASS_NAMES:
         assert isinstance(_class(name), type)
 

@@ -2,6 +2,8 @@
 edges), set and delete, repeated runs, and failures in the middle of a run."""
 from __future__ import annotations
 
+import random
+
 import pytest
 
 from small_graphs import add_edge, add_node, column, edge_names, graph_with, labels, node_types, triangle_with_loop
@@ -436,6 +438,82 @@ def test_detach_with_a_self_loop_and_the_other_end(triangle):
     g.query().match(node="n", type=B).delete("n", detach=True).execute()
     assert edge_names(g) == ["h"]
     assert node_types(g) == ["A", "C"]
+
+
+def random_graph(rng: random.Random) -> Graph:
+    """A graph for the detach model: a dozen nodes at most, some of an
+    application type; edges with self-loops and parallel edges (small graphs
+    make both common), ends that are the stored node, a fresh node of an equal
+    type (the same uid, another object) or a node the dict does not hold."""
+    g = Graph()
+    types = [Variable(f"T{i}") if rng.random() < 0.7 else Application(Variable(f"T{i}"), Variable("X"))
+             for i in range(rng.randint(1, 12))]
+    nodes = [Node(t, {"del": rng.random() < 0.35, "grp": rng.randrange(3)}) for t in types]
+    for node in nodes:
+        g.nodes[node.uid()] = node
+    ghosts = [Node(Variable(f"G{i}")) for i in range(2)]
+
+    def end():
+        roll = rng.random()
+        if roll < 0.1:
+            return rng.choice(ghosts)
+        node = rng.choice(nodes)
+        if roll < 0.25:  # an equal type built anew
+            t = node.type
+            return Node(Variable(t.name) if isinstance(t, Variable) else Application(Variable(t.left.name), Variable("X")))
+        return node
+
+    for k in range(rng.randint(0, 40)):
+        start = end()
+        finish = start if rng.random() < 0.15 else end()
+        edge = Edge(Term(f"e{k}", Variable("E")), start, finish, {"cut": rng.random() < 0.1})
+        g.edges[edge.uid()] = edge
+    return g
+
+
+def delete_in_python(nodes: dict, edges: dict, bound: dict, names, detach: bool) -> None:
+    """The delete step written in Python: removals by uid, then (detach) one
+    pass over the edges against the set of deleted node uids."""
+    deleted = []
+    for name in names:
+        for value in bound.get(name, ()):
+            if isinstance(value, Node):
+                nodes.pop(value.uid(), None)
+                deleted.append(value.uid())
+            else:
+                edges.pop(value.uid(), None)
+    if detach and deleted:
+        dead = set(deleted)
+        for key in [key for key, e in edges.items() if e.start.uid() in dead or e.end.uid() in dead]:
+            del edges[key]
+
+
+@pytest.mark.parametrize("seed", range(200))
+def test_delete_against_a_python_model(seed):
+    rng = random.Random(seed)
+    g = random_graph(rng)
+    nodes, edges = dict(g.nodes), dict(g.edges)
+    bound = {"n": [v for v in g.nodes.values() if v.properties["del"]],
+             "m": [v for v in g.nodes.values() if v.properties["grp"] == 2],
+             "e": [v for v in g.edges.values() if v.properties["cut"]]}
+    names = rng.choice([("n",), ("m", "n"), ("n", "n"), ("n", "e"), ("e", "m"), ("e",), ("zz", "n"), ()])
+    detach = rng.random() < 0.8
+    q = g.query().match(node="n", properties={"del": True}).match(node="m", properties={"grp": 2})
+    q.match(edge="e", properties={"cut": True}).delete(*names, detach=detach).execute()
+    delete_in_python(nodes, edges, bound, names, detach)
+    assert list(g.nodes) == list(nodes) and all(g.nodes[k] is v for k, v in nodes.items())
+    assert list(g.edges) == list(edges) and all(g.edges[k] is v for k, v in edges.items())
+
+
+def test_detach_walk_meeting_a_foreign_value(triangle):
+    # The walk fails before it removes anything: the node is gone, its edges stay.
+    g, nodes = triangle
+    g.edges["foreign"] = "not an edge"
+    with pytest.raises(TypeError):
+        g.query().match(node="n", type=A).delete("n", detach=True).execute()
+    assert node_types(g) == ["B", "C"]
+    del g.edges["foreign"]
+    assert edge_names(g) == ["f", "g", "h", "i"]
 
 
 # --- failures in the middle of a run --------------------------------------------------------------------

@@ -113,23 +113,55 @@ def test_mypy_strict_finds_the_stubs_in_a_fresh_venv(venv_python, tmp_path):
                       f'(expression has type "str", variable has type "int")  [assignment]'], out
 
 
-def test_the_installed_wheel_works_and_pickles(venv_python, tmp_path):
-    code = ("import pickle, velarto; g = velarto.Graph(); n = velarto.Node(velarto.Variable('A'));"
-            "g.nodes[n.uid()] = n; print(len(pickle.loads(pickle.dumps(g)).nodes))")
-    done = subprocess.run([str(venv_python), "-c", code], capture_output=True, text=True, cwd=tmp_path,
-                          env=_clean_env(tmp_path))
-    assert done.stdout.strip() == "1", done.stdout + done.stderr
+DUMPS = """\
+import pickle, sys, velarto
+from velarto import Application, Edge, Graph, Node, PathPattern, Term, Variable
+a, b = Node(Variable("A")), Node(Application(Variable("A"), Variable("B")))
+g = Graph()
+g.nodes[a.uid()], g.nodes[b.uid()] = a, b
+e = Edge(Term("f", Application(a.type, b.type)), a, b)
+g.edges[e.uid()] = e
+values = (g, PathPattern("(x)-[r*1..2]->(y)"))
+sys.stdout.write(pickle.dumps(values).hex())
+"""
+
+# Loads with nothing imported first: pickle itself must find what rebuilds the values.
+LOADS = """\
+import pickle, sys
+g, path = pickle.loads(bytes.fromhex(sys.stdin.read()))
+(e,) = g.edges.values()
+print(len(g.nodes), e.end.type, e.start.properties is g.nodes[e.start.uid()].properties, repr(path))
+import velarto
+print(sorted(set(vars(velarto)) - {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}))
+"""
+
+
+def test_the_installed_wheel_pickles_across_processes_and_has_the_exact_module_surface(venv_python, tmp_path):
+    env = _clean_env(tmp_path)
+    dumped = subprocess.run([str(venv_python), "-c", DUMPS], capture_output=True, text=True, cwd=tmp_path, env=env)
+    assert dumped.returncode == 0, dumped.stderr
+    loaded = subprocess.run([str(venv_python), "-c", LOADS], input=dumped.stdout, capture_output=True, text=True,
+                            cwd=tmp_path, env=env)
+    assert loaded.returncode == 0, loaded.stderr
+    assert loaded.stdout.splitlines() == [
+        "2 (A -> B) True PathPattern(2 nodes, 1 edges)",
+        "['Application', 'Edge', 'EdgePattern', 'Graph', 'Node', 'NodePattern', 'PathPattern', 'Query', 'Term', "
+        "'TypeSchema', 'Variable', '__all__']",
+    ]
 
 
 def test_wheel_holds_the_stub_package_license_and_metadata(wheel):
     with zipfile.ZipFile(wheel) as archive:
         names = set(archive.namelist())
         stub = archive.read("velarto-stubs/__init__.pyi")
+        helper = archive.read("_velarto_pickle.py") if "_velarto_pickle.py" in names else b""
         (metadata_name,) = [n for n in names if n.endswith(".dist-info/METADATA")]
         metadata = email.message_from_bytes(archive.read(metadata_name))
         licenses = [n for n in names if n.endswith("/LICENSE")]
         license_text = archive.read(licenses[0]).decode() if licenses else ""
     assert stub == (ROOT / "src" / "velarto.pyi").read_bytes()
+    # Pickle imports this helper by name, so it sits beside the extension, at the top level.
+    assert helper == (ROOT / "src" / "python" / "_velarto_pickle.py").read_bytes()
     assert "velarto.pyi" not in names  # a stub beside the module is not what checkers read
     assert "MIT License" in license_text
     classifiers = metadata.get_all("Classifier")
@@ -151,5 +183,7 @@ def test_sdist_has_license_and_changelog_and_no_ci_scripts(tmp_path):
     (sdist,) = tmp_path.glob("velarto-*.tar.gz")
     with tarfile.open(sdist) as archive:
         names = {name.split("/", 1)[1] for name in archive.getnames() if "/" in name}
-    assert {"LICENSE", "CHANGELOG.md", "README.md", "pyproject.toml", "src/velarto.pyi"} <= names
+    assert {"LICENSE", "CHANGELOG.md", "README.md", "pyproject.toml", "src/velarto.pyi", "src/CMakeLists.txt",
+            "src/python/_velarto_pickle.py"} <= names
     assert not [name for name in names if name.startswith(".ci")], names
+    assert not [name for name in names if name.startswith("build/")], names  # the kept build folders

@@ -7,10 +7,11 @@ import copy
 import pickle
 import random
 import signal
+import sys
 
 import pytest
 
-import velarto
+from _velarto_pickle import reconstruct
 
 from small_graphs import add_edge, add_node, column, graph_with, label, labels, node_types, triangle_with_loop
 from velarto import Edge, EdgePattern, Graph, Node, PathPattern, Term, Variable
@@ -94,6 +95,55 @@ def test_malformed_maps_fail_in_every_builder(pattern, message):
         with pytest.raises(ValueError) as caught:
             build(pattern)
         assert str(caught.value) == message
+
+
+def refusal(literal: str) -> str:
+    """Why the interpreter will not convert an integer literal, as it says it."""
+    with pytest.raises(ValueError) as caught:
+        int(literal)
+    return str(caught.value)
+
+
+LONG = "1" * 5000
+
+
+@pytest.mark.parametrize("pattern, token, key, literal", [
+    (f"(p {{n: {LONG}}})", f"(p {{n: {LONG}}})", "n", LONG),
+    (f"(a)-[r {{w: -{LONG}}}]->(b)", f"-[r {{w: -{LONG}}}]->", "w", f"-{LONG}"),
+    (f"(a)-[r]->(b {{ok: 1, l: [2, [{LONG}]]}})", f"(b {{ok: 1, l: [2, [{LONG}]]}})", "l", LONG),
+], ids=["node map", "edge map", "inside a list"])
+def test_integers_beyond_the_interpreters_limit_are_malformed_maps(pattern, token, key, literal):
+    message = (f"Invalid pattern '{token}': Literal value for key '{key}' in property map cannot be converted "
+               f"({refusal(literal)})")
+    q = Graph().query()
+    for build in (q.match, q.create, q.merge, PathPattern, lambda text: q.where(f"exists({text})")):
+        with pytest.raises(ValueError) as caught:
+            build(pattern)
+        assert str(caught.value) == message
+
+
+@pytest.fixture
+def digit_limit():
+    """Sets the interpreter's limit on integer digits for one test."""
+    before = sys.get_int_max_str_digits()
+    yield sys.set_int_max_str_digits
+    sys.set_int_max_str_digits(before)
+
+
+@pytest.mark.parametrize("limit, digits", [(4300, 4300), (4300, 4301), (640, 641), (0, 5000)])
+def test_the_digit_limit_is_the_interpreters_own(digit_limit, limit, digits):
+    digit_limit(limit)
+    literal = "7" * digits
+    pattern = f"(n:N {{x: {literal}}})"
+    g = Graph()
+    if limit and digits > limit:
+        with pytest.raises(ValueError, match="^Invalid pattern '"):
+            g.query().create(pattern)
+        return
+    g.query().create(pattern).execute()
+    (node,) = g.nodes.values()
+    assert node.properties == {"x": int(literal)}
+    assert column(g.query().match(pattern).return_("n"), "n") == ["N"]
 
 
 # --- parameters in maps ------------------------------------------------------------------------
@@ -451,4 +501,4 @@ def test_ranged_edges_survive_pickling_and_copying():
 @pytest.mark.parametrize("bounds", [(3, 1), (-1, None), (1,), (1.0, None), (2 ** 32, None), [1, 2]])
 def test_malformed_range_data_is_refused(bounds):
     with pytest.raises(ValueError, match="malformed ranged edge"):
-        velarto._reconstruct("ranged", EdgePattern("r"), bounds)
+        reconstruct("ranged", EdgePattern("r"), bounds)

@@ -10,7 +10,7 @@ import pickle
 
 import pytest
 
-import velarto
+from _velarto_pickle import reconstruct
 from velarto import (Application, Edge, EdgePattern, Graph, Node, NodePattern, PathPattern, Query, Term,
                      TypeSchema, Variable)
 
@@ -179,7 +179,7 @@ def test_shared_subtrees_are_stored_once():
 ], ids=["index ahead", "ragged", "empty", "non-str name", "tuple", "bytearray"])
 def test_malformed_type_data_is_refused(names, structure):
     with pytest.raises(ValueError, match="malformed type data"):
-        velarto._reconstruct("type", names, structure)
+        reconstruct("type", names, structure)
 
 
 @pytest.mark.parametrize("args, error", [
@@ -191,7 +191,7 @@ def test_malformed_type_data_is_refused(names, structure):
 ])
 def test_malformed_reconstruction_is_refused(args, error):
     with pytest.raises(error):
-        velarto._reconstruct(*args)
+        reconstruct(*args)
 
 
 # --- patterns ---------------------------------------------------------------------------------------------

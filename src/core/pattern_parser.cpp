@@ -221,8 +221,9 @@ Result<ParsedElement> read_node(std::u32string_view token) {
     if (s.empty() || s.front() != U'(' || s.back() != U')')
         return invalid_pattern(to_utf8(s), "Node pattern must be enclosed in parentheses");
     ParsedElement element;
+    element.text = to_utf8(s);
     if (auto failure = read_element(trim(s.substr(1, s.size() - 2)), element, nullptr)) {
-        return invalid_pattern(to_utf8(s), std::move(*failure));
+        return invalid_pattern(std::move(element.text), std::move(*failure));
     }
     return element;
 }
@@ -271,8 +272,9 @@ Result<ParsedEdge> read_edge(std::u32string_view token) {
         return invalid_pattern(to_utf8(s), "Edge pattern must contain closing bracket");
     if (open >= close) return invalid_pattern(to_utf8(s), "Brackets are mismatched");
 
+    edge.text = to_utf8(s);
     if (auto failure = read_element(trim(s.substr(open + 1, close - open - 1)), edge, &edge.range)) {
-        return invalid_pattern(to_utf8(s), std::move(*failure));
+        return invalid_pattern(std::move(edge.text), std::move(*failure));
     }
     return edge;
 }

@@ -20,6 +20,7 @@
 namespace velarto::core {
 
 struct ParsedElement {
+    std::string text; // the token as written, trimmed: what a failure names
     std::optional<std::string> variable;
     std::optional<std::string> schema; // a type-schema text such as "$Person$"
     std::vector<PatternProperty> properties; // from a `{...}` map

@@ -10,6 +10,12 @@
 
 namespace velarto::py {
 
+namespace {
+DictFreedListener freed_listener = nullptr;
+} // namespace
+
+void on_dict_freed(DictFreedListener listener) { freed_listener = listener; }
+
 #if PY_VERSION_HEX >= 0x030C0000
 
 namespace {
@@ -23,6 +29,7 @@ std::unordered_map<PyObject*, std::uint64_t>* versions = nullptr; // watched dic
 int on_dict_event(PyDict_WatchEvent event, PyObject* dict, PyObject*, PyObject*) {
     if (event == PyDict_EVENT_DEALLOCATED) {
         versions->erase(dict);
+        if (freed_listener) freed_listener(dict);
     } else {
         (*versions)[dict] = ++last_version;
     }
@@ -47,11 +54,18 @@ std::uint64_t dict_version(PyObject* dict) {
     return version;
 }
 
+void releasing_dict(PyObject*) {}
+
 #else
 
 bool init_dict_versions() { return true; }
 
 std::uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+
+// Only the last reference frees: a dict has no finalizer to bring it back.
+void releasing_dict(PyObject* dict) {
+    if (dict && freed_listener && Py_REFCNT(dict) == 1) freed_listener(dict);
+}
 
 #endif
 

@@ -7,6 +7,13 @@
 // question on until it is freed. Scans use it to notice that Python code they
 // ran changed the dict they walk, and kept indexes to notice that they are
 // stale.
+//
+// Kept indexes must also go when their dict is freed. 3.12+ hears of that
+// from the same watcher. 3.11 has no such event and its dicts take no weak
+// references, so there the module's own holders of graph dicts report each
+// reference they drop (`releasing_dict`), and a drop of the last one is a
+// dict freed. A dict whose last reference other code drops goes unheard on
+// 3.11.
 #pragma once
 
 #include <Python.h>
@@ -23,5 +30,14 @@ bool init_dict_versions();
 // 3.12+ the first call starts watching the dict; a failure to watch it is
 // reported as 0 with an exception set.
 std::uint64_t dict_version(PyObject* dict);
+
+// The one function told of freed dicts (see above). It must not run Python
+// code or fail: on 3.12+ it runs inside the dict's deallocation.
+using DictFreedListener = void (*)(PyObject* dict);
+void on_dict_freed(DictFreedListener listener);
+
+// A holder is about to drop its reference to `dict` (null: none). Does
+// nothing on 3.12+, where the watcher hears of every watched dict.
+void releasing_dict(PyObject* dict);
 
 } // namespace velarto::py

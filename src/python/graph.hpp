@@ -5,14 +5,32 @@
 
 #include <vector>
 
+#include "dict_version.hpp"
 #include "graph_elements.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
 
+// A reference to a graph's edge dict that reports each drop (dict_version.hpp),
+// so that the edge index kept for the dict goes when the dict is freed, on
+// 3.11 too. Graphs, queries and their copies all hold the dict this way.
+class EdgeDictRef : public Ref {
+public:
+    EdgeDictRef() = default;
+    EdgeDictRef(Ref dict) : Ref(std::move(dict)) {}
+    EdgeDictRef(const EdgeDictRef&) = default;
+    EdgeDictRef(EdgeDictRef&&) noexcept = default;
+    EdgeDictRef& operator=(EdgeDictRef other) noexcept {
+        releasing_dict(get());
+        Ref::operator=(std::move(other));
+        return *this;
+    }
+    ~EdgeDictRef() { releasing_dict(get()); }
+};
+
 struct GraphDicts {
-    Ref nodes; // node uid -> Node, by convention; any object by Python code
-    Ref edges; // edge uid -> Edge
+    Ref nodes;         // node uid -> Node, by convention; any object by Python code
+    EdgeDictRef edges; // edge uid -> Edge
 };
 
 struct GraphObject {

@@ -21,6 +21,10 @@ public:
         return PyErr_CheckSignals() == 0;
     }
 
+    // Whether the last `tick` ran the handlers: Python code, which may have
+    // changed anything, so nothing borrowed before it may be read after it.
+    bool just_checked() const { return steps_ != 0 && (steps_ & kMask) == 0; }
+
 private:
     static constexpr std::uint32_t kMask = 4095;
     std::uint32_t steps_ = 0;

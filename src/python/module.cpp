@@ -10,7 +10,6 @@
 #include "classes.hpp"
 #include "core/type.hpp"
 #include "dict_version.hpp"
-#include "pickling.hpp"
 #include "ref.hpp"
 
 namespace velarto::py {
@@ -98,7 +97,6 @@ PyObject* create_module() {
     for (const Registration& entry : kClasses) {
         if (!register_class(module.get(), all.get(), entry)) return nullptr;
     }
-    if (!add_reconstructor(module.get())) return nullptr;
     return module.release();
 }
 

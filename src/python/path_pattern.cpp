@@ -42,6 +42,22 @@ PyObject* literal_to_python(const core::PatternLiteral& literal) {
     return list.release();
 }
 
+// The interpreter refuses some literals the parser accepts (an integer longer
+// than sys.set_int_max_str_digits allows): such a map is malformed, and is
+// reported as the parser reports one, with the refusal as the reason.
+void raise_unconvertible(const core::ParsedElement& parsed, const std::string& key) {
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return;
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    Ref held_type = Ref::steal(type), held_value = Ref::steal(value), held_traceback = Ref::steal(traceback);
+    Ref message = Ref::steal(value ? PyObject_Str(value) : nullptr);
+    const char* utf8 = message ? PyUnicode_AsUTF8(message.get()) : nullptr;
+    std::string reason = "Literal value for key '" + key + "' in property map cannot be converted";
+    if (utf8) reason += std::string(" (") + utf8 + ")";
+    PyErr_Clear();
+    raise(core::invalid_pattern(parsed.text, std::move(reason)));
+}
+
 bool from_parsed(const core::ParsedElement& parsed, std::optional<std::string>& variable,
                  std::optional<Schema>& schema, RequiredProperties& properties) {
     variable = parsed.variable;
@@ -59,7 +75,8 @@ bool from_parsed(const core::ParsedElement& parsed, std::optional<std::string>& 
         }
         RequiredProperty required{property.key, Ref::steal(to_python_str(property.key)),
                                   Ref::steal(literal_to_python(property.value)), Ref()};
-        if (!required.python_key || !required.value) return false;
+        if (!required.python_key) return false;
+        if (!required.value) return raise_unconvertible(parsed, property.key), false;
         properties.push_back(std::move(required));
     }
     return true;

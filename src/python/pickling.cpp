@@ -6,8 +6,10 @@
 // objects, so pickle's memo keeps a dict that several elements share shared
 // in the copy, and an edge's end points meet the graph's nodes again.
 //
-// Three things no constructor can take go through the private module
-// function `_reconstruct(kind, ...)`:
+// What no constructor can take goes through `reconstruct(kind, ...)`, a
+// function of this extension that pickle finds by name in the private module
+// `_velarto_pickle` (shipped beside the extension), so the extension module
+// itself holds nothing but its classes:
 // - "type": an application type in flat form. Types can be a million levels
 //   deep and can share subtrees (`t = Application(t, t)` doubles the tree
 //   each time), so a nested reduction would overflow pickle's recursion and
@@ -16,12 +18,14 @@
 //   two little-endian 64-bit indices into the nodes made so far; the last node
 //   is the result. Built and read without recursion, linear in the distinct
 //   nodes.
-// - "graph": a Graph holding the two given dicts themselves (a Graph's whole
-//   state is its dicts; the constructor takes none).
+// - "graph": a Graph holding the two given dicts themselves. A Graph's whole
+//   state is its dicts, and a shallow copy, or a graph reached again from
+//   inside its own dicts while they load, must hold those very objects; the
+//   constructor takes none, and filling a new Graph's dicts would do neither.
 // - "path": a PathPattern from its node and edge patterns.
 // - "ranged": an EdgePattern of a variable-length edge (only pattern strings
 //   make one), from the pattern without its range and the range's bounds.
-// A pickle can be crafted by hand, so `_reconstruct` checks everything it reads.
+// A pickle can be crafted by hand, so `reconstruct` checks everything it reads.
 #include "pickling.hpp"
 
 #include <cstdint>
@@ -52,7 +56,8 @@ const char kReduceDoc[] = "__reduce__($self)\n--\n\nHelper for pickle and copy."
 
 namespace {
 
-PyObject* reconstructor = nullptr; // `_reconstruct`, kept for the life of the process
+// The module that pickle imports to find `reconstruct` by name.
+constexpr const char kHelperModule[] = "_velarto_pickle";
 
 // --- the flat form of a type --------------------------------------------------
 
@@ -121,7 +126,7 @@ PyObject* flatten(const core::TypeNode& type) {
 }
 
 PyObject* malformed(const char* what) {
-    PyErr_Format(PyExc_ValueError, "_reconstruct(): malformed %s data", what);
+    PyErr_Format(PyExc_ValueError, "reconstruct(): malformed %s data", what);
     return nullptr;
 }
 
@@ -152,11 +157,21 @@ PyObject* unflatten(PyObject* names, PyObject* structure) {
 
 // --- reductions -----------------------------------------------------------------
 
+PyObject* reconstructor();
+
 // (callable, args) with `args` stolen.
 PyObject* reduction(PyObject* callable, PyObject* args) {
     Ref owned = Ref::steal(args);
     if (!owned) return nullptr;
     return PyTuple_Pack(2, callable, owned.get());
+}
+
+// (reconstruct, args) with `args` stolen.
+PyObject* reconstruction(PyObject* args) {
+    Ref owned = Ref::steal(args);
+    if (!owned) return nullptr;
+    PyObject* function = reconstructor();
+    return function ? PyTuple_Pack(2, function, owned.get()) : nullptr;
 }
 
 PyObject* cls(PyTypeObject* type) { return reinterpret_cast<PyObject*>(type); }
@@ -166,8 +181,9 @@ PyObject* type_reduction(PyObject* self) {
     if (type->is_variable()) return reduction(cls(VariableType), Py_BuildValue("(N)", to_python_str(type->name())));
     Ref flat = Ref::steal(flatten(*type));
     if (!flat) return nullptr;
-    return reduction(reconstructor, Py_BuildValue("(sOO)", "type", PyTuple_GET_ITEM(flat.get(), 0),
-                                                  PyTuple_GET_ITEM(flat.get(), 1)));
+    PyObject* names = PyTuple_GET_ITEM(flat.get(), 0);
+    PyObject* structure = PyTuple_GET_ITEM(flat.get(), 1);
+    return reconstruction(Py_BuildValue("(sOO)", "type", names, structure));
 }
 
 PyObject* term_reduction(PyObject* self) {
@@ -191,7 +207,7 @@ PyObject* edge_reduction(PyObject* self) {
 
 PyObject* graph_reduction(PyObject* self) {
     const GraphDicts& graph = as<GraphObject>(self)->value;
-    return reduction(reconstructor, Py_BuildValue("(sOO)", "graph", graph.nodes.get(), graph.edges.get()));
+    return reconstruction(Py_BuildValue("(sOO)", "graph", graph.nodes.get(), graph.edges.get()));
 }
 
 PyObject* type_schema_reduction(PyObject* self) {
@@ -239,8 +255,8 @@ PyObject* edge_pattern_reduction(PyObject* self) {
         EdgePatternValue plain = pattern;
         plain.range.reset();
         PyObject* max = pattern.range->max ? PyLong_FromUnsignedLong(*pattern.range->max) : Py_NewRef(Py_None);
-        return reduction(reconstructor, Py_BuildValue("(sN(NN))", "ranged", edge_pattern_to_python(plain),
-                                                      PyLong_FromUnsignedLong(pattern.range->min), max));
+        return reconstruction(Py_BuildValue("(sN(NN))", "ranged", edge_pattern_to_python(plain),
+                                            PyLong_FromUnsignedLong(pattern.range->min), max));
     }
     PyObject* term = pattern.term ? term_to_python(*pattern.term) : Py_NewRef(Py_None);
     return reduction(cls(EdgePatternType),
@@ -251,12 +267,11 @@ PyObject* edge_pattern_reduction(PyObject* self) {
 
 PyObject* path_pattern_reduction(PyObject* self) {
     const PathPatternValue& path = as<PathPatternObject>(self)->value;
-    return reduction(reconstructor,
-                     Py_BuildValue("(sNN)", "path", node_patterns_to_python(path.nodes),
-                                   edge_patterns_to_python(path.edges)));
+    return reconstruction(Py_BuildValue("(sNN)", "path", node_patterns_to_python(path.nodes),
+                                        edge_patterns_to_python(path.edges)));
 }
 
-// --- _reconstruct -------------------------------------------------------------------
+// --- reconstruct ---------------------------------------------------------------------
 
 PyObject* rebuild_graph(PyObject* nodes, PyObject* edges) {
     if (!PyDict_CheckExact(nodes) || !PyDict_CheckExact(edges)) return malformed("graph");
@@ -319,14 +334,14 @@ PyObject* rebuild_ranged(PyObject* edge, PyObject* bounds) {
 
 PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 3 || !PyUnicode_Check(args[0])) {
-        PyErr_SetString(PyExc_TypeError, "_reconstruct() takes a kind and two parts");
+        PyErr_SetString(PyExc_TypeError, "reconstruct() takes a kind and two parts");
         return nullptr;
     }
     if (PyUnicode_CompareWithASCIIString(args[0], "type") == 0) return unflatten(args[1], args[2]);
     if (PyUnicode_CompareWithASCIIString(args[0], "graph") == 0) return rebuild_graph(args[1], args[2]);
     if (PyUnicode_CompareWithASCIIString(args[0], "path") == 0) return rebuild_path(args[1], args[2]);
     if (PyUnicode_CompareWithASCIIString(args[0], "ranged") == 0) return rebuild_ranged(args[1], args[2]);
-    PyErr_Format(PyExc_ValueError, "_reconstruct(): unknown kind %R", args[0]);
+    PyErr_Format(PyExc_ValueError, "reconstruct(): unknown kind %R", args[0]);
     return nullptr;
 }
 
@@ -335,8 +350,20 @@ PyObject* guarded_reconstruct(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 PyMethodDef reconstruct_definition = {
-    "_reconstruct", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded_reconstruct)),
-    METH_FASTCALL, "_reconstruct(kind, first, second)\n--\n\nRebuilds a pickled value (internal)."};
+    "reconstruct", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded_reconstruct)),
+    METH_FASTCALL, "reconstruct(kind, first, second)\n--\n\nRebuilds a pickled value (internal)."};
+
+// The one `reconstruct` object, made on first use and kept for the life of
+// the process: pickle checks that the name it finds is this very object.
+PyObject* reconstructor() {
+    static PyObject* function = nullptr;
+    if (function == nullptr) {
+        Ref module = Ref::steal(PyUnicode_FromString(kHelperModule));
+        if (!module) return nullptr;
+        function = PyCFunction_NewEx(&reconstruct_definition, nullptr, module.get());
+    }
+    return function;
+}
 
 } // namespace
 
@@ -356,16 +383,6 @@ PyObject* reduce_edge_pattern(PyObject* self, PyObject*) {
 }
 PyObject* reduce_path_pattern(PyObject* self, PyObject*) {
     return guard_call<PyObject*>([&] { return path_pattern_reduction(self); }, nullptr);
-}
-
-bool add_reconstructor(PyObject* module) {
-    if (reconstructor == nullptr) {
-        Ref name = Ref::steal(PyUnicode_FromString("velarto"));
-        if (!name) return false;
-        reconstructor = PyCFunction_NewEx(&reconstruct_definition, nullptr, name.get());
-        if (!reconstructor) return false;
-    }
-    return PyModule_AddObjectRef(module, "_reconstruct", reconstructor) == 0;
 }
 
 } // namespace velarto::py

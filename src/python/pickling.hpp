@@ -1,5 +1,6 @@
-// Pickling and copying: the `__reduce__` of every value class, and the one
-// private module function that rebuilds what no constructor can take.
+// Pickling and copying: the `__reduce__` of every value class. What no
+// constructor can take is rebuilt by a function that pickle finds in the
+// private module `_velarto_pickle`, not in the extension module.
 #pragma once
 
 #include <Python.h>
@@ -18,10 +19,6 @@ PyObject* reduce_edge_pattern(PyObject* self, PyObject*);
 PyObject* reduce_path_pattern(PyObject* self, PyObject*);
 
 extern const char kReduceDoc[];
-
-// Adds the private `_reconstruct` function to the module (it must be found
-// by name when a pickle is loaded) and keeps a reference for the reducers.
-bool add_reconstructor(PyObject* module);
 
 } // namespace velarto::py
 

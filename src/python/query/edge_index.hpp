@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "core/type.hpp"
@@ -98,6 +99,14 @@ public:
 
     EdgeSpan starting_at(const core::Digest& node) const { return span(node, by_start_offsets_, by_start_); }
     EdgeSpan ending_at(const core::Digest& node) const { return span(node, by_end_offsets_, by_end_); }
+
+    // The memory the index holds.
+    std::size_t bytes() const {
+        std::size_t words = 0;
+        for (const auto* v : {&start_ids_, &end_ids_, &by_start_offsets_, &by_start_, &by_end_offsets_, &by_end_})
+            words += v->capacity();
+        return slots_.capacity() * sizeof(Slot) + words * sizeof(std::uint32_t);
+    }
 
 private:
     struct Slot {

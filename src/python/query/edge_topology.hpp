@@ -11,6 +11,12 @@
 //
 // Only the structure is kept. Properties can change without the dict
 // changing, so every test reads them live, from the objects.
+//
+// An index goes with its dict: it is dropped when the dict is freed (as far
+// as the interpreter lets that be heard, dict_version.hpp). What is kept is
+// also bounded in bytes: the most recently used index stays whatever its size,
+// since it is what makes the next query on a big graph quick, and the others
+// go, least recently used first, while all together hold more than a budget.
 #pragma once
 
 #include <Python.h>
@@ -33,6 +39,12 @@ struct EdgeTopology {
     // The same ignoring directions (longest_trails.hpp).
     std::vector<std::uint32_t> longest_trails;
     bool trails_known = false;
+
+    std::size_t bytes() const {
+        return edges.capacity() * sizeof(PyObject*) + index.bytes() +
+               (longest_walks[0].capacity() + longest_walks[1].capacity() + longest_trails.capacity()) *
+                   sizeof(std::uint32_t);
+    }
 };
 
 // The topology of `dict` as it is now: the kept one when the dict has not

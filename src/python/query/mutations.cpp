@@ -7,9 +7,13 @@
 // then edge by edge, exactly as the node and edge forms would, except that a
 // reused variable with no list at all is a NameError found before anything
 // is written.
+#include <cstdint>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "errors.hpp"
+#include "interrupts.hpp"
 #include "query/path_matcher.hpp"
 #include "query/query_state.hpp"
 #include "types.hpp"
@@ -118,8 +122,15 @@ bool merge_edge_between(QueryState& state, const EdgePatternValue& stored, const
     SignalCheck signals;
     Py_ssize_t position = 0;
     PyObject *key, *value;
-    while (PyDict_Next(edges, &position, &key, &value)) {
+    for (;;) {
+        // Signal handlers run before an entry is borrowed: they are Python
+        // code, and one that empties the dict frees its edges. The walk goes
+        // on from its place in the dict as the handler left it, as the node
+        // scans do; the watch starts again, so that only a change made by a
+        // comparison (below) ends the scan.
         if (!signals.tick()) return false;
+        if (signals.just_checked()) watch = DictWatch(edges);
+        if (!PyDict_Next(edges, &position, &key, &value)) break;
         const EdgeValue* stored = edge_value(value);
         if (!stored) return false;
         EdgeValue edge = *stored;
@@ -144,6 +155,85 @@ bool assign_items(const std::vector<std::pair<Ref, Ref>>& items, PyObject* targe
     return true;
 }
 
+
+// --- delete with detach -------------------------------------------------------------------
+
+// The uids of the deleted nodes, as the digests of their types: node uids are
+// equal exactly when these are. Open addressing in a power-of-two table kept
+// at most half full, probed from a digest's first word (SHA-256 spreads its
+// output evenly, so the word needs no mixing); an all-zero slot is empty, and
+// the all-zero digest, should it ever be one, is kept apart.
+class DigestSet {
+public:
+    explicit DigestSet(const std::vector<core::Digest>& digests) {
+        std::size_t size = 16;
+        while (size < 2 * digests.size()) size *= 2;
+        slots_.assign(size, core::Digest{});
+        mask_ = size - 1;
+        for (const core::Digest& digest : digests) insert(digest);
+    }
+
+    bool contains(const core::Digest& digest) const {
+        if (is_zero(digest)) return has_zero_;
+        for (std::size_t i = first_word(digest) & mask_;; i = (i + 1) & mask_) {
+            if (core::same_digest(slots_[i], digest)) return true;
+            if (is_zero(slots_[i])) return false;
+        }
+    }
+
+private:
+    static std::uint64_t first_word(const core::Digest& digest) {
+        std::uint64_t word;
+        std::memcpy(&word, digest.data(), sizeof word);
+        return word;
+    }
+    static bool is_zero(const core::Digest& digest) { return core::same_digest(digest, core::Digest{}); }
+
+    void insert(const core::Digest& digest) {
+        if (is_zero(digest)) {
+            has_zero_ = true;
+            return;
+        }
+        std::size_t i = first_word(digest) & mask_;
+        while (!is_zero(slots_[i]) && !core::same_digest(slots_[i], digest)) i = (i + 1) & mask_;
+        slots_[i] = digest;
+    }
+
+    std::vector<core::Digest> slots_;
+    std::size_t mask_ = 0;
+    bool has_zero_ = false;
+};
+
+// Detach: every edge whose start or end node (the nodes the edge holds) has
+// the uid of a deleted node. One walk over the edge dict with a look-up per
+// end keeps this linear in edges plus deleted nodes. The keys are collected
+// first and removed afterwards, in the dict's order, so that a walk that
+// fails (an entry that is not an Edge, a Ctrl-C) removes none of them; a key
+// already gone is no error.
+bool remove_attached_edges(PyObject* edges, const DigestSet& deleted) {
+    Ref held = Ref::borrow(edges);
+    std::vector<Ref> attached;
+    SignalCheck signals;
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    for (;;) {
+        // Before an entry is borrowed, as in merge_edge_between: a handler
+        // may empty the dict, and the walk goes on from the dict as it is.
+        if (!signals.tick()) return false;
+        if (!PyDict_Next(edges, &position, &key, &value)) break;
+        const EdgeValue* edge = edge_value(value);
+        if (!edge) return false;
+        const core::TypeNode* start = edge->core->start.type.get();
+        const core::TypeNode* end = edge->core->end.type.get();
+        if (deleted.contains(start->digest()) || (end != start && deleted.contains(end->digest()))) {
+            attached.push_back(Ref::borrow(key));
+        }
+    }
+    for (const Ref& key : attached) {
+        if (PyObject_DelItem(edges, key.get()) < 0) PyErr_Clear();
+    }
+    return true;
+}
 
 // --- the path forms ---------------------------------------------------------------------
 
@@ -276,26 +366,7 @@ bool run_delete(QueryState& state, const DeleteOp& del) {
         if (PyObject_DelItem(state.graph.edges.get(), uid.get()) < 0) PyErr_Clear();
     }
     if (!del.detach || deleted_types.empty()) return true;
-    // Detach: also every edge whose start or end node has the uid of a deleted node.
-    std::vector<Ref> attached;
-    SignalCheck signals;
-    Py_ssize_t position = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(state.graph.edges.get(), &position, &key, &value)) {
-        if (!signals.tick()) return false;
-        const EdgeValue* edge = edge_value(value);
-        if (!edge) return false;
-        for (const core::Digest& type : deleted_types) {
-            if (edge->core->start.type->digest() == type || edge->core->end.type->digest() == type) {
-                attached.push_back(Ref::borrow(key));
-                break;
-            }
-        }
-    }
-    for (const Ref& key : attached) {
-        if (PyObject_DelItem(state.graph.edges.get(), key.get()) < 0) PyErr_Clear();
-    }
-    return true;
+    return remove_attached_edges(state.graph.edges.get(), DigestSet(deleted_types));
 }
 
 } // namespace velarto::py::query
