@@ -11,7 +11,10 @@ namespace velarto::py::query {
 // Binds, by replacement and aligned, every chain e1 ... e(n-1) whose
 // consecutive edges meet at the same node (by uid) in the written directions,
 // whose nodes each node pattern accepts and which uses no edge twice. Chains
-// come depth-first, each hop in the edge dict's order.
+// come depth-first, each hop in the edge dict's order. A node variable
+// written at several places holds one node at all of them, and an edge
+// variable written twice matches nothing; only the two-node path of one
+// fixed edge lets the later place win.
 //
 // `row_cap` is how many chains the rows after this step can keep (a `limit`
 // right after the match): when the search runs no Python code, finding more
