@@ -242,6 +242,10 @@ def aggregate(item: str, values: list):
     ("sum(n.v)", [2.5, 1], 3.5),
     ("sum(n.v)", [INF, 1.0], INF),
     ("sum(n.v)", [NAN, 1], NAN),
+    # as adding in floats gives, where an exact sum would fail
+    ("sum(n.v)", [INF, -INF], NAN),
+    ("sum(n.v)", [1e308, 1e308, -1e308], INF),
+    ("sum(n.v)", [-1e308, -1e308], -INF),
     ("sum(n.v)", [1, Decimal("0.5")], Decimal("1.5")),
     ("sum(n.v)", [], 0),
     ("avg(n.v)", [1, 2], 1.5),
@@ -269,8 +273,6 @@ def test_sums_agree_with_fsum_in_any_order():
     ("1 + sum(n.v)", [[1]], TypeError, "sum() expects numbers, got list at column 5 in '1 + sum(n.v) AS x'"),
     ("sum(n.v)", [1.0, 10**400], OverflowError, "int too large to convert to float"),
     ("sum(n.v)", [10**400, 1.0], OverflowError, "int too large to convert to float"),
-    ("sum(n.v)", [INF, -INF], ValueError, "-inf + inf in sum()"),
-    ("sum(n.v)", [1e308, 1e308], OverflowError, "intermediate overflow in sum()"),
 ])
 def test_sum_errors(item, values, error, message):
     with pytest.raises(error) as caught:

@@ -41,23 +41,17 @@ bool FloatSum::add(double x) {
         partials_.push_back(x);
         return true;
     }
-    if (std::isfinite(given)) { // finite values whose sum is not
-        PyErr_SetString(PyExc_OverflowError, "intermediate overflow in sum()");
-        return false;
-    }
-    if (std::isinf(given)) infinities_ += given;
-    special_ += given;
+    // Finite values whose sum is not: the total overflows to an infinity, as
+    // adding in floats would, instead of failing.
+    const double special = std::isfinite(given) ? x : given;
+    special_ += special;
     partials_.clear();
     return true;
 }
 
 bool FloatSum::result(double& out) const {
-    if (special_ != 0.0) {
-        if (std::isnan(infinities_)) {
-            PyErr_SetString(PyExc_ValueError, "-inf + inf in sum()");
-            return false;
-        }
-        out = special_;
+    if (special_ != 0.0 || std::isnan(special_)) {
+        out = special_; // inf + -inf is nan, as in floats
         return true;
     }
     out = 0.0;

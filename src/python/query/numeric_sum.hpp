@@ -21,19 +21,17 @@
 namespace velarto::py::query {
 
 // Shewchuk's exact summation of floats into non-overlapping partials, with
-// the correctly rounded result math.fsum gives, its infinities, nans and
-// errors included.
+// the correctly rounded result math.fsum gives. Where fsum fails, the total
+// is what adding in floats gives: an exact sum beyond the floats is an
+// infinity, and inf + -inf is nan.
 class FloatSum {
 public:
-    // False with OverflowError set when the exact sum leaves the floats.
-    bool add(double x);
-    // False with ValueError set for inf + -inf.
+    bool add(double x); // true: kept for the callers' error paths
     bool result(double& out) const;
 
 private:
     std::vector<double> partials_; // increasing magnitude, non-overlapping
     double special_ = 0.0;         // the sum of the infinities and nans seen
-    double infinities_ = 0.0;      // the sum of the infinities alone
 };
 
 class NumericSum {
