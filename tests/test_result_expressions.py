@@ -42,7 +42,7 @@ def jobs(graph: Graph):
 
 @pytest.mark.parametrize("item, values", [
     ("p.age * 2", [60, 80, None, 100]),
-    ("p.age + 1 - 2 * 3 / 2", [28.0, 38.0, None, 48.0]),
+    ("p.age + 1 - 7 / 2", [28, 38, None, 48]),
     ("p.age % 7", [2, 5, None, 1]),
     ("-p.age", [-30, -40, None, -50]),
     ("toUpper(p.name)", ["ANN", "BOB", "CID", "DEE"]),
@@ -109,8 +109,9 @@ def test_return_distinct_compares_expression_values(g):
     ("count(DISTINCT p.ind)", 2),
     ("count(distinct p)", 4),
     ("sum(p.salary)", 350),
-    ("sum(DISTINCT p.ind + '')", "techfarm"),
+    ("sum(DISTINCT p.age / 20)", 3),
     ("avg(p.age)", 40.0),
+    ("avg(p.salary)", 350 / 3),
     ("min(p.age)", 30),
     ("max(p.age)", 50),
     ("min(p.name)", "Ann"),
@@ -118,7 +119,7 @@ def test_return_distinct_compares_expression_values(g):
     ("collect(p.age)", [30, 40, 50]),
     ("collect(DISTINCT p.ind)", ["tech", "farm"]),
     ("count(*) + 1", 5),
-    ("sum(p.salary) / count(p.salary)", 350 / 3),
+    ("sum(p.salary) / count(p.salary)", 116),
     ("size(collect(p.ind))", 3),
 ])
 def test_aggregates_over_all_rows_skip_nulls(g, item, value):
@@ -204,11 +205,14 @@ def test_text_that_is_no_expression_is_a_name_that_adds_nothing(g, item):
     assert people(g).return_(item, "p.age") == [{"p.age": 30}, {"p.age": 40}, {"p.age": None}, {"p.age": 50}]
 
 
-def test_aggregate_errors_from_python_propagate(g):
-    with pytest.raises(TypeError):
-        people(g).return_("sum(p.name + 1)")
-    with pytest.raises(TypeError):
-        people(g).return_("sum(p)")
+@pytest.mark.parametrize("item, message", [
+    ("sum(p.name + 1)", "sum() expects numbers, got str at column 1 in 'sum(p.name + 1)'"),
+    ("avg(p)", "avg() expects numbers, got Node at column 1 in 'avg(p)'"),
+])
+def test_aggregates_refuse_what_they_cannot_add(g, item, message):
+    with pytest.raises(TypeError) as caught:
+        people(g).return_(item)
+    assert str(caught.value) == message
 
 
 # --- parameters --------------------------------------------------------------------------------
@@ -363,14 +367,15 @@ def test_compose_of_a_list_of_edges(edges, composed):
 
 
 @pytest.mark.parametrize("value, message", [
-    ([1], "compose() expects a list of edges, got an item of type int"),
-    ("ab", "compose() expects a list of edges, got str"),
+    ([1], "compose() expects a list of edges, got an item of type int at column 1 in 'compose($r)'"),
+    ("ab", "compose() expects a list of edges, got str at column 1 in 'compose($r)'"),
 ])
 def test_compose_refuses_other_values(value, message):
     g = Graph()
     add_node(g, "N")
-    with pytest.raises(TypeError, match=f"^{message.replace('(', '[(]').replace(')', '[)]')}$"):
+    with pytest.raises(TypeError) as caught:
         g.query().match(node="n").params(r=value).return_("compose($r)")
+    assert str(caught.value) == message
 
 
 def test_compose_of_a_bound_edge_list_agrees_with_the_python_list():

@@ -83,6 +83,7 @@ std::shared_ptr<const Condition> parse_condition(const std::string& text) {
     core::Result<core::ConditionTree> tree = core::parse_condition(text);
     if (!tree) return raise(tree.error()), nullptr;
     auto condition = std::make_shared<Condition>();
+    condition->text = text;
     condition->tree = std::move(tree.value());
     if (!complete(*condition, text)) return nullptr;
     return condition;
@@ -93,6 +94,7 @@ std::shared_ptr<const ResultExpression> parse_result_expression(const std::strin
     unreadable = !item;
     if (!item) return raise(item.error()), nullptr;
     auto expression = std::make_shared<ResultExpression>();
+    expression->condition.text = text;
     expression->condition.tree = std::move(item.value().tree);
     expression->alias = std::move(item.value().alias);
     expression->aggregates = item.value().aggregates;
