@@ -133,6 +133,22 @@ def test_min_and_max_order_numbers_before_texts():
     assert g.query().match(node="n").return_("min(n.v)", "max(n.v)") == [{"min(n.v)": 1.5, "max(n.v)": "b"}]
 
 
+@pytest.mark.parametrize("values, average", [
+    ([1, 2], 1.5),
+    ([-1, -2], -1.5),
+    ([1, None, 4], 2.5),                 # a null is skipped, not counted
+    ([1, 2, 2.5, None], 11 / 6),         # ints and a float
+    ([2, 4], 3.0),                       # a whole average of ints is still a float
+])
+def test_avg_divides_exactly(values, average):
+    g = Graph()
+    for i, v in enumerate(values):
+        add_node(g, f"N{i}", v=v)
+    (row,) = g.query().match(node="n").return_("avg(n.v)")
+    assert row["avg(n.v)"] == pytest.approx(average)
+    assert type(row["avg(n.v)"]) is float
+
+
 def test_aggregates_of_no_rows_give_one_row_without_grouping_items(g):
     q = g.query().match(node="p", properties={"name": "nobody"})
     assert q.return_("count(*)", "count(p)", "sum(p.age)", "avg(p.age)", "min(p.age)", "max(p.age)",
