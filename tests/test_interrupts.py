@@ -104,6 +104,40 @@ def test_listing_a_counted_match_is_interrupted(dense_graph, finish):
     assert [(str(row["a"].type), str(row["c"].type)) for row in rows] == [("D159", "D157"), ("D159", "D159")]
 
 
+@pytest.mark.parametrize("match", [{"type_schema": "$*$"}, {"type": Variable("Absent")}, {}],
+                         ids=["schema scan", "lookup by type", "plain"])
+def test_a_signal_handler_that_empties_the_node_dict_during_a_scan(match):
+    # A node scan reads a few entries ahead; a handler that runs while it
+    # checks for signals (Python code) may free the nodes it has read ahead.
+    # The scan must go on from the dict as the handler left it (under the
+    # sanitizer, a read of a freed node fails the run; the test below sees
+    # the re-read in the rows, with nothing freed).
+    graph = Graph()
+    state = {"scanning": False, "during": 0}
+
+    def handler(signum, frame):
+        state["during"] += state["scanning"]
+        graph.nodes.clear()
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        for _ in range(20):
+            graph.nodes.clear()
+            graph.nodes.update((node.uid(), node) for node in [Node(Variable(f"N{i}")) for i in range(60_000)])
+            signal.setitimer(signal.ITIMER_REAL, 0.0005)  # a precise timer: it falls in the scan
+            state["scanning"] = True
+            count = graph.query().match(node="n", **match).return_count()
+            state["scanning"] = False
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            if state["during"]:
+                break
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert state["during"] == 1 and len(graph.nodes) == 0
+    assert count < 60_000 if "type" not in match else count == 0
+
+
 @pytest.mark.parametrize("match", [{"type_schema": "$*$"}, {"type": Variable("X")}, {}],
                          ids=["schema scan", "lookup by type", "plain"])
 def test_a_signal_handler_that_replaces_the_node_dict_during_a_scan(match):
