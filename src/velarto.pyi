@@ -358,9 +358,11 @@ class Query:
         `exists(<pattern>)` (true when the pattern matches with the row's
         bound variables fixed, the others free), `OR XOR AND NOT`,
         comparisons, `IS [NOT] NULL IN STARTS WITH ENDS WITH CONTAINS =~`,
-        arithmetic; three-valued logic; any depth of nesting. A variable with
-        no list at all raises NameError; aggregates are refused (ValueError);
-        a property of an edge list is a TypeError naming its column.
+        `+ - * / % ^`; three-valued logic; any depth of nesting. Values are
+        openCypher's (`7 / 2` is 3, `'a' + 1` is 'a1', `[1] + 2` is [1, 2]);
+        a kind an operator refuses raises TypeError with its column, and so
+        does a property of an edge list. A variable with no list at all
+        raises NameError; aggregates are refused (ValueError).
         """
     def return_(self, *variables: str) -> list[_Row]:
         """Runs every queued operation, then returns the rows: row j maps each

@@ -110,7 +110,8 @@ def test_a_signal_handler_that_empties_the_node_dict_during_a_scan(match):
     # A node scan reads a few entries ahead; a handler that runs while it
     # checks for signals (Python code) may free the nodes it has read ahead.
     # The scan must go on from the dict as the handler left it (under the
-    # sanitizer, a read of a freed node fails the run).
+    # sanitizer, a read of a freed node fails the run; the test below sees
+    # the re-read in the rows, with nothing freed).
     graph = Graph()
     state = {"scanning": False, "during": 0}
 
@@ -135,6 +136,53 @@ def test_a_signal_handler_that_empties_the_node_dict_during_a_scan(match):
         signal.signal(signal.SIGALRM, previous)
     assert state["during"] == 1 and len(graph.nodes) == 0
     assert count < 60_000 if "type" not in match else count == 0
+
+
+@pytest.mark.parametrize("match", [{"type_schema": "$*$"}, {"type": Variable("X")}, {}],
+                         ids=["schema scan", "lookup by type", "plain"])
+def test_a_signal_handler_that_replaces_the_node_dict_during_a_scan(match):
+    # A node scan reads a few entries ahead; a handler that runs while it
+    # checks for signals (Python code) may take out the nodes it has read
+    # ahead and put others in. The scan must go on from the dict as the
+    # handler left it: the rows are the nodes listed before the handler ran,
+    # then the new dict's from the same place on. The entries taken out are
+    # kept alive, and their nodes given a new properties dict, which a row of
+    # a node read ahead and not read again would show.
+    graph = Graph()
+    state = {"scanning": False, "during": 0}
+    taken_out = []
+    size = 60_000
+
+    def handler(signum, frame):
+        state["during"] += state["scanning"]
+        taken_out.extend(graph.nodes.items())  # keys too: a lookup by type reads them
+        for _, node in taken_out:
+            node.properties = {"taken out": True}
+        graph.nodes.clear()
+        graph.nodes.update((f"new{i}", Node(Variable("X"), {"new": i})) for i in range(size))
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        for _ in range(20):
+            taken_out.clear()
+            graph.nodes.clear()
+            # one type for all, so that a lookup by type lists them all too
+            graph.nodes.update((f"old{i}", Node(Variable("X"), {"old": i})) for i in range(size))
+            signal.setitimer(signal.ITIMER_REAL, 0.0005)  # a precise timer: it falls in the scan
+            state["scanning"] = True
+            rows = graph.query().match(node="n", **match).return_("n")
+            state["scanning"] = False
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            listed = [row["n"].properties for row in rows]
+            before = sum("old" in properties for properties in listed)
+            assert listed == [{"old": i} for i in range(before)] + \
+                [node.properties for node in list(graph.nodes.values())[before:]]
+            if 0 < before < len(listed):  # the handler ran mid-scan
+                break
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert state["during"] >= 1 and 0 < before < len(listed) == size
 
 
 # --- signal handlers that empty the edge dict during the edge scans of merge and delete ----------

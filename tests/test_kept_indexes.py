@@ -79,6 +79,33 @@ def test_graphs_queried_in_turn_keep_their_own_rows():
                 expected_two_hops(graph)
 
 
+def copy_of(graph):
+    """A new graph holding the same elements: its dicts were never indexed."""
+    fresh = Graph()
+    fresh.nodes.update(graph.nodes)
+    fresh.edges.update(graph.edges)
+    return fresh
+
+
+# Five graphs, one more than the indexes kept. After the first four, the most
+# recently queried is first: 0 is fourth, then 1, 2, 3 each fourth again;
+# 3 first; 2 second, 1 third, 0 fourth; 4 is new; 0 second, 1 third, 2 fourth;
+# 3 and 4 were dropped and come back new.
+QUERY_ORDER = [0, 1, 2, 3, 0, 1, 2, 3, 3, 2, 1, 0, 4, 0, 1, 2, 3, 4, 4]
+
+
+def test_graphs_queried_in_any_order_each_read_their_own_index():
+    graphs = [ring(size, prefix)[0] for size, prefix in ((3, "P"), (4, "Q"), (5, "R"), (6, "S"), (7, "T"))]
+
+    def rows(graph):
+        return labels(graph.query().match(TWO_HOP).return_("a", "r", "b", "s", "c"))
+
+    # Worked out before the sequence, which the fresh graphs' own indexes must not disturb.
+    expected = [rows(copy_of(graph)) for graph in graphs]
+    for step, which in enumerate(QUERY_ORDER):
+        assert rows(graphs[which]) == expected[which], f"step {step}: graph {which} read another graph's edges"
+
+
 def test_a_graph_made_where_a_freed_one_was_is_indexed_anew():
     # New graphs often reuse a freed graph's memory, dicts included.
     for size in range(3, 40):

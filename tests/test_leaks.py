@@ -258,6 +258,11 @@ HOT_PATHS = [
     ("new attribute", fails(AttributeError, assign(A, "extra", 1))),
     # computed results
     ("return_ expressions", lambda: G.query().match(node="n").return_("n.k * 2 AS d", "toUpper('x')", "[n, 1]")),
+    ("values: joins, list equality, exact sums", lambda: G.query().match(node="n").return_(
+        "'x' + n.k + 1.5 AS t", "[n] + [n.k] = [null, 1] AS e", "-n.k / 2 % 3 ^ 2 AS d", "sum(n.k + 0.1) AS s",
+        "avg(n.k) AS a")),
+    ("refused kind", fails(TypeError, lambda: G.query().match(node="n").where("n.k - 'x' = 1").return_count())),
+    ("int division by zero", fails(ZeroDivisionError, lambda: G.query().match(node="n").return_("n.k % 0"))),
     ("return_ grouped", lambda: G.query().match("(a)-[r]->(b)").return_(
         "a", "count(*)", "collect(b)", "avg(r.k)", "count(DISTINCT b)", "min(r.k)", "sum(r.k)")),
     ("return_distinct grouped", lambda: G.query().match(node="n").return_distinct("n.k", "collect(n)")),

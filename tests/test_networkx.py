@@ -55,6 +55,28 @@ def test_changing_the_export_leaves_the_graph_alone():
     assert g.nodes[ann].properties["name"] == "Ann" and len(g.nodes) == 4
 
 
+def test_exporting_leaves_the_callers_dicts_alone():
+    g, nodes = chain_graph()
+    # an edge that holds a node's own dict, and a node whose dict has no "node" key
+    ann, bea = nodes["Ann"], nodes["Bea"]
+    shared = Edge(Term("shared", Application(Variable("Ann"), Variable("Bea"))), ann, bea, ann.properties)
+    g.edges[shared.uid()] = shared
+    g.nodes[bea.uid()].properties.pop("node")
+
+    def snapshot():
+        return {(kind, uid): (element.properties, dict(element.properties))
+                for kind, table in (("node", g.nodes), ("edge", g.edges)) for uid, element in table.items()}
+
+    before = snapshot()
+    g.to_networkx()
+    after = snapshot()
+    assert after.keys() == before.keys()
+    for key, (held, contents) in before.items():
+        now, now_contents = after[key]
+        assert now is held, f"{key}: the element holds another properties dict"
+        assert now_contents == contents, f"{key}: the export wrote into the caller's properties"
+
+
 def test_shortest_paths_on_the_export():
     g, nodes = chain_graph()
     exported = g.to_networkx()

@@ -466,6 +466,43 @@ def test_merge_finds_what_is_there_and_creates_what_is_missing():
     assert len(g.nodes) == 3 and len(g.edges) == 2
 
 
+T = Variable("T")
+F = Term("f", T)
+
+
+# A path merge onto variables that earlier steps bound writes what the node
+# and edge forms write: a found node or edge goes behind the earlier entries,
+# a created one becomes the only entry.
+@pytest.mark.parametrize("bind, path, forms", [
+    (lambda q: q.match(node="x"), "(x:A)", lambda q: q.merge(node="x", type=A)),
+    (lambda q: q.match(node="x"), "(x:C)", lambda q: q.merge(node="x", type=C)),
+    (lambda q: q.match(node="x"), "(x:B {k: 1})", lambda q: q.merge(node="x", type=B, properties={"k": 1})),
+    (lambda q: q.match(node="x"), "(x:B {k: 2})", lambda q: q.merge(node="x", type=B, properties={"k": 2})),
+    (lambda q: q.match(node="a").match(node="b", type=B), "(a:A)-[f:T]->(b:B)",
+     lambda q: q.merge(node="a", type=A).merge(node="b", type=B).merge(edge="f", start="a", end="b", term=F)),
+    (lambda q: q.match(node="a").match(edge="f"), "(a:A)-[f:T]->(b:C)",
+     lambda q: q.merge(node="a", type=A).merge(node="b", type=C).merge(edge="f", start="a", end="b", term=F)),
+    (lambda q: q.match(node="a", type=A).match(node="b", type=B).match(edge="f"), "(a)-[f:T]->(b)",
+     lambda q: q.merge(edge="f", start="a", end="b", term=F)),
+    (lambda q: q.match(node="a", type=B).match(node="b", type=A).match(edge="f"), "(a)-[f:T]->(b)",
+     lambda q: q.merge(edge="f", start="a", end="b", term=F)),
+], ids=["found node", "created node", "found by its map", "created by its map", "found path",
+        "path with a created end", "found edge between bound nodes", "created edge between bound nodes"])
+def test_a_path_merge_onto_bound_variables_writes_what_the_node_and_edge_forms_write(bind, path, forms):
+    def graph():
+        g, n = graph_with("A", "B")
+        n["B"].properties["k"] = 1
+        add_edge(g, "f", n["A"], n["B"], term_type=T)
+        return g
+
+    def outcome(write):
+        g = graph()
+        rows = write(bind(g.query())).return_("x", "a", "b", "f")
+        return labels(rows), node_types(g), [(e.term.name, label(e.start), label(e.end)) for e in g.edges.values()]
+
+    assert outcome(lambda q: q.merge(path)) == outcome(forms)
+
+
 def test_merge_honours_maps_and_direction():
     g, n = graph_with("A", "B")
     add_edge(g, "f", n["B"], n["A"], term_type=Variable("T"), w=1)
@@ -496,6 +533,29 @@ def test_ranged_edges_survive_pickling_and_copying():
         ranges = [edge.__reduce__()[1] for edge in again.edges]
         assert [(kind, bounds) for kind, _, bounds in ranges[:2]] == [("ranged", (1, 3)), ("ranged", (1, None))]
         assert ranges[2][0] == "t"          # a fixed edge reduces to its constructor's arguments
+
+
+# Every way of writing a range, with the hops (least, most) it allows, worked out by hand.
+RANGE_FORMS = [("*", (1, None)), ("*2", (2, 2)), ("*1..3", (1, 3)), ("*2..2", (2, 2)), ("*..3", (1, 3)),
+               ("*2..", (2, None)), ("*..", (1, None)), ("*0", (0, 0)), ("*0..0", (0, 0)), ("*0..2", (0, 2))]
+
+
+@pytest.mark.parametrize("decorate", [lambda r: r, lambda r: "r" + r, lambda r: f"r:T{r} {{w: 2}}"],
+                         ids=["bare", "variable", "variable, schema and map"])
+@pytest.mark.parametrize("written, hops", RANGE_FORMS, ids=[form for form, _ in RANGE_FORMS])
+@pytest.mark.parametrize("again", [lambda p: pickle.loads(pickle.dumps(p)), copy.copy, copy.deepcopy],
+                         ids=["pickle", "copy", "deepcopy"])
+def test_every_range_form_survives_pickling_and_copying(again, written, hops, decorate):
+    path = PathPattern(f"(a)-[{decorate(written)}]->(b)")
+    (edge,) = path.edges
+    kind, plain, bounds = edge.__reduce__()[1]
+    assert (kind, bounds) == ("ranged", hops)
+    for original, copied in ((edge, again(edge)), (path, again(path))):
+        assert pickle.dumps(copied) == pickle.dumps(original)
+        assert repr(copied) == repr(original)
+    (copied_edge,) = again(path).edges
+    assert copied_edge.__reduce__()[1][2] == hops
+    assert repr(copied_edge.__reduce__()[1][1]) == repr(plain)
 
 
 @pytest.mark.parametrize("bounds", [(3, 1), (-1, None), (1,), (1.0, None), (2 ** 32, None), [1, 2]])

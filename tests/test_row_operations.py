@@ -85,7 +85,7 @@ PEOPLE_CONDITIONS = [
     # IN
     ("n.age IN [25, 40]", "BC"), ("n.age IN [25, null]", "B"), ("NOT n.age IN [25, null]", ""),
     ("n.missing IN []", ""), ("NOT n.missing IN []", "ABCDE"),
-    ("'x' IN n.tags", "A"), ("n.name IN 'Annabel'", "A"),
+    ("'x' IN n.tags", "A"),
     ("[n.age] IN [[31], [40]]", "AC"), ("n.name IN ['Ann', 'Al', 'x']", "AC"),
     # string predicates (null unless both sides are texts)
     ("n.name STARTS WITH 'A'", "AC"), ("n.name ENDS WITH 'l'", "C"), ("n.name CONTAINS 'e'", "D"),
@@ -114,13 +114,14 @@ def test_condition_on_people(condition, expected):
 
 
 NUMBER_CONDITIONS = [
-    ("n.x + n.y = 9", "P"), ("n.x - n.y * 2 = 3", "P"), ("n.x % n.y = 1", "PQ"),
-    ("n.x / n.y = 3.5", "P"), ("-n.x = 3", "Q"),
+    ("n.x + n.y = 9", "P"), ("n.x - n.y * 2 = 3", "P"), ("n.x % n.y = 1", "P"), ("n.x % n.y = -1", "Q"),
+    ("n.x / n.y = 3", "P"), ("n.x / n.y = -1.5", "Q"), ("n.x / n.y = 250000000000000000000000000000", "R"),
+    ("-n.x = 3", "Q"),
     ("n.x > 999999999999999999999999999", "R"), ("n.x = 1000000000000000000000000000000", "R"),
     ("n.x + 1 IS NULL", "S"), ("n.y = 2", "PQ"), ("n.x * 0 = 0", "PQR"),
     ("n.x + n.y > 5 AND n.x < 100", "P"),
     ("2 + 3 * 4 = 14", "PQRS"), ("(2 + 3) * 4 = 20", "PQRS"), ("-2 * 3 = -6", "PQRS"),
-    ("- 2 - -3 = 1", "PQRS"), ("7 / 2 = 3.5", "PQRS"), ("-7 % 3 = 2", "PQRS"),
+    ("- 2 - -3 = 1", "PQRS"), ("7 / 2 = 3", "PQRS"), ("-7 % 3 = -1", "PQRS"),
     ("10 - 4 - 3 = 3", "PQRS"), ("2 * 3 % 4 = 2", "PQRS"),
     ("1.5e1 = 15", "PQRS"), (".5 + .5 = 1", "PQRS"), ("2E-1 * 10 = 2", "PQRS"),
     ("'a' + 'b' = 'ab'", "PQRS"), ("[1] + [2] = [1, 2]", "PQRS"),
@@ -197,18 +198,19 @@ def test_where_stands_at_its_place_in_the_queue():
 # --- errors during evaluation ----------------------------------------------------------------
 
 @pytest.mark.parametrize("graph, condition, error, message", [
-    (people, "n.age + 1 > 0", TypeError, "concatenate"),
-    (numbers, "n.x / 0 = 1", ZeroDivisionError, ""),
+    (people, "n.age + true > 0", TypeError, "operator '+' cannot take int and bool at column 7"),
+    (numbers, "n.x / 0 = 1", ZeroDivisionError, "integer division by zero at column 5 in 'n.x / 0 = 1'"),
     (people, "n.name", TypeError, "a where condition expects booleans or null, got str"),
     (people, "n.age AND true", TypeError, "AND expects booleans or null, got int"),
     (people, "NOT n.age", TypeError, "NOT expects booleans or null, got int"),
     (people, "n", TypeError, "got Node"),
-    (people, "size(n) = 1", TypeError, "has no len"),
+    (people, "size(n) = 1", TypeError, "size() expects a string or a list, got Node at column 1"),
     (people, "name(n) = 'x'", TypeError, "name() expects an edge, got Node"),
     (people, "type(1) = 'x'", TypeError, "type() expects a node or an edge, got int"),
     (people, "toLower(1) = 'x'", TypeError, "toLower() expects a string, got int"),
     (people, "n.name =~ '('", re.error, ""),
-    (people, "n IN 5", TypeError, "not iterable"),
+    (people, "n IN 5", TypeError, "IN expects a list, got int at column 3 in 'n IN 5'"),
+    (people, "n.name IN 'Annabel'", TypeError, "IN expects a list, got str at column 8"),
 ])
 def test_evaluation_errors_propagate(graph, condition, error, message):
     with pytest.raises(error) as caught:
@@ -620,7 +622,7 @@ def test_row_operations_do_not_leak():
     g, h = people(), numbers()
 
     def failing():
-        for build, error in [(lambda: every_node(g).where("n.age + 1 > 0").return_count(), TypeError),
+        for build, error in [(lambda: every_node(g).where("n.age + true > 0").return_count(), TypeError),
                              (lambda: every_node(g).where("a.b = )"), ValueError),
                              (lambda: every_node(g).where("n.name =~ '('").return_count(), re.error)]:
             with pytest.raises(error):

@@ -28,7 +28,7 @@ namespace {
 constexpr std::uint32_t kFailed = UINT32_MAX;
 
 enum Level : int {
-    kNone = 0, kOr, kXor, kAnd, kNot, kCompare, kPredicate, kAdditive, kMultiplicative, kUnary,
+    kNone = 0, kOr, kXor, kAnd, kNot, kCompare, kPredicate, kAdditive, kMultiplicative, kPower, kUnary,
 };
 
 int infix_level(const Token& token) {
@@ -38,6 +38,7 @@ int infix_level(const Token& token) {
     case Tok::Matches: return kPredicate;
     case Tok::Plus: case Tok::Minus: return kAdditive;
     case Tok::Star: case Tok::Slash: case Tok::Percent: return kMultiplicative;
+    case Tok::Caret: return kPower;
     case Tok::Word: break;
     default: return kNone;
     }
@@ -63,6 +64,7 @@ Op binary_op(Tok kind) {
     case Tok::Minus: return Op::Sub;
     case Tok::Star: return Op::Mul;
     case Tok::Slash: return Op::Div;
+    case Tok::Caret: return Op::Pow;
     default: return Op::Mod;
     }
 }
@@ -203,6 +205,7 @@ private:
         std::size_t column;
         std::size_t count;
         std::vector<Op> ops;
+        std::vector<std::size_t> columns; // of each infix operator of a run
     };
     struct Stacks {
         std::vector<std::uint32_t> operands;
@@ -260,9 +263,9 @@ private:
             const Pending* awaiting = stacks.pending.empty() ? nullptr : &stacks.pending.back();
             bool logical = !awaiting || awaiting->level <= kNot;
             if (logical && is(Keyword::Not)) {
-                stacks.pending.push_back({ExprKind::Not, kNot, advance().column, 1, {}});
+                stacks.pending.push_back({ExprKind::Not, kNot, advance().column, 1, {}, {}});
             } else if (peek().kind == Tok::Minus) {
-                stacks.pending.push_back({ExprKind::Negate, kUnary, advance().column, 1, {}});
+                stacks.pending.push_back({ExprKind::Negate, kUnary, advance().column, 1, {}, {}});
             } else {
                 return;
             }
@@ -312,6 +315,7 @@ private:
             if (top.level < level || (top.level == level && level != kPredicate)) break;
             ExprNode node(top.kind, top.column);
             node.ops = std::move(top.ops);
+            node.op_columns = std::move(top.columns);
             node.operands.assign(stacks.operands.end() - static_cast<std::ptrdiff_t>(top.count), stacks.operands.end());
             stacks.operands.resize(stacks.operands.size() - top.count);
             stacks.pending.pop_back();
@@ -335,9 +339,10 @@ private:
             Pending& run = stacks.pending.back(); // a run of one family: one node
             ++run.count;
             if (chained) run.ops.push_back(binary_op(token.kind));
+            run.columns.push_back(token.column);
             return true;
         }
-        Pending pending{kind, level, token.column, 2, {}};
+        Pending pending{kind, level, token.column, 2, {}, {token.column}};
         if (chained) pending.ops.push_back(binary_op(token.kind));
         stacks.pending.push_back(std::move(pending));
         return true;
@@ -370,7 +375,7 @@ private:
             if (!expect(Keyword::With, "'WITH'")) return false;
             op = token.keyword == Keyword::Starts ? Op::StartsWith : Op::EndsWith;
         }
-        stacks.pending.push_back({ExprKind::Predicate, kPredicate, token.column, 2, {op}});
+        stacks.pending.push_back({ExprKind::Predicate, kPredicate, token.column, 2, {op}, {}});
         return true;
     }
 
@@ -545,6 +550,10 @@ Result<ResultItem> parse_result_item(std::string_view utf8_text) {
 // column, its cut ends marked "...": a message must not carry a megabyte of
 // condition.
 VelartoError condition_error(std::string what, std::size_t column, std::string_view text) {
+    return VelartoError::invalid_query(what + condition_location(column, text));
+}
+
+std::string condition_location(std::size_t column, std::string_view text) {
     constexpr std::size_t kQuoted = 80;
     auto offset_of = [&](std::size_t points) { // byte offset of the code point `points` (0-based)
         std::size_t pos = 0;
@@ -559,12 +568,12 @@ VelartoError condition_error(std::string what, std::size_t column, std::string_v
     std::string_view rest = text.substr(offset_of(first));
     std::size_t pos = 0;
     for (std::size_t i = first; i < last; ++i) decode_utf8(rest, pos);
-    what += " at column " + std::to_string(column) + " in '";
-    if (first > 0) what += "...";
-    what.append(rest.substr(0, pos));
-    if (last < length) what += "...";
-    what += '\'';
-    return VelartoError::invalid_query(std::move(what));
+    std::string where = " at column " + std::to_string(column) + " in '";
+    if (first > 0) where += "...";
+    where.append(rest.substr(0, pos));
+    if (last < length) where += "...";
+    where += '\'';
+    return where;
 }
 
 } // namespace velarto::core

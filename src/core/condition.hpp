@@ -7,7 +7,7 @@
 //
 //   OR < XOR < AND < NOT < comparisons (=, <>, !=, <, <=, >, >=, chained)
 //      < predicates (IS [NOT] NULL, IN, STARTS WITH, ENDS WITH, CONTAINS, =~)
-//      < + - < * / % < unary - < atoms
+//      < + - < * / % < ^ < unary - < atoms
 //
 // The tree lives in one flat vector: every node refers to its operands by
 // index, children stand before their parents and the root is last, so a tree
@@ -58,7 +58,7 @@ enum class ExprKind : std::uint8_t {
 
 enum class Op : std::uint8_t {
     Eq, Ne, Lt, Le, Gt, Ge,
-    Add, Sub, Mul, Div, Mod,
+    Add, Sub, Mul, Div, Mod, Pow,
     IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Matches,
 };
 
@@ -82,6 +82,9 @@ struct ExprNode {
     std::string key;
     std::vector<std::uint32_t> operands;
     std::vector<Op> ops;
+    // A run of infix operators (OR, AND, comparisons, arithmetic): the
+    // column of each, so that a failure names the one that failed.
+    std::vector<std::size_t> op_columns;
 };
 
 struct ConditionTree {
@@ -112,5 +115,8 @@ const char* function_name(Function function);
 
 // The message of a condition error: what went wrong, at which column, in which text.
 VelartoError condition_error(std::string what, std::size_t column, std::string_view text);
+// Its tail, for errors raised while a condition runs: " at column N in '...'",
+// a long text quoted as the 80 code points around the column.
+std::string condition_location(std::size_t column, std::string_view text);
 
 } // namespace velarto::core

@@ -329,6 +329,7 @@ Token ConditionLexer::punctuation(char32_t c) {
     case '*': kind = Tok::Star; break;
     case '/': kind = Tok::Slash; break;
     case '%': kind = Tok::Percent; break;
+    case '^': kind = Tok::Caret; break;
     case '=':
         kind = next == '~' ? Tok::Matches : Tok::Eq;
         length = next == '~' ? 2 : 1;

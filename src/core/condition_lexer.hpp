@@ -24,7 +24,7 @@ enum class Tok : std::uint8_t {
     End, Invalid, Word, Quoted, Integer, Float, String,
     LParen, RParen, LBracket, RBracket, Comma, Dot,
     Eq, Ne, Lt, Le, Gt, Ge, Matches,
-    Plus, Minus, Star, Slash, Percent,
+    Plus, Minus, Star, Slash, Percent, Caret,
     Parameter, // `$name`; value: the name
     Pattern,   // the raw text of exists(...); value: the text between the brackets
 };

@@ -135,7 +135,7 @@ std::string render_condition(const ConditionTree& tree) {
 
 const char* op_text(Op op) {
     static constexpr const char* kText[] = {
-        "=", "<>", "<", "<=", ">", ">=", "+", "-", "*", "/", "%",
+        "=", "<>", "<", "<=", ">", ">=", "+", "-", "*", "/", "%", "^",
         "IS NULL", "IS NOT NULL", "IN", "STARTS WITH", "ENDS WITH", "CONTAINS", "=~",
     };
     return kText[static_cast<int>(op)];

@@ -10,12 +10,14 @@
 // by row (nulls skipped, DISTINCT values once), and at the end each
 // aggregating column is evaluated once per group with the accumulators'
 // results standing for its aggregate nodes. Anything else such a column
-// reads (`p.age + count(*)`) is read on the group's first row.
+// reads (`p.age + count(*)`) is read on the group's first row. sum and avg
+// keep exact totals (numeric_sum.hpp).
 //
 // With no grouping column there is exactly one group, also over no rows.
 #include <unordered_map>
 
 #include "interrupts.hpp"
+#include "query/numeric_sum.hpp"
 #include "query/projection_rows.hpp"
 
 namespace velarto::py::query {
@@ -42,8 +44,9 @@ using Seen = std::unordered_map<std::size_t, std::vector<Value>>;
 
 struct Accumulator {
     std::size_t count = 0;
-    Value value; // sum, avg: the running total; min, max: the best so far
-    Ref list;    // collect
+    Value value;                     // min, max: the best so far
+    std::unique_ptr<NumericSum> sum; // sum, avg
+    Ref list;                        // collect
     std::unique_ptr<Seen> seen;
 };
 
@@ -134,7 +137,7 @@ bool seen_before(Accumulator& accumulator, const Value& value, bool& out) {
     return true;
 }
 
-bool feed(const Slot& slot, Accumulator& accumulator, const Value& value) {
+bool feed(const Slot& slot, const Condition& condition, Accumulator& accumulator, const Value& value) {
     if (value.is_null()) return true;
     if (slot.distinct) {
         bool seen;
@@ -145,16 +148,11 @@ bool feed(const Slot& slot, Accumulator& accumulator, const Value& value) {
     switch (slot.function) {
     case Function::Sum:
     case Function::Avg: {
-        if (accumulator.value.is_null()) {
-            accumulator.value = value;
-            return true;
-        }
-        Ref a = Ref::steal(to_python(accumulator.value)), b = Ref::steal(to_python(value));
-        Ref total = Ref::steal(a && b ? PyNumber_Add(a.get(), b.get()) : nullptr);
-        if (!total) return false;
-        accumulator.value = Value{};
-        if (total.get() != Py_None) accumulator.value.object = std::move(total);
-        return true;
+        if (!accumulator.sum) accumulator.sum = std::make_unique<NumericSum>();
+        Outcome outcome = accumulator.sum->add(value);
+        if (outcome != Outcome::Refused) return outcome == Outcome::Done;
+        std::string what = std::string(core::function_name(slot.function)) + "() expects numbers, got ";
+        return raise_at(PyExc_TypeError, condition, condition.tree.nodes[slot.node].column, what + kind_name(value));
     }
     case Function::Min:
     case Function::Max: {
@@ -178,19 +176,12 @@ bool result_of(const Slot& slot, const Accumulator& accumulator, Value& out) {
     switch (slot.function) {
     case Function::Count: result = Ref::steal(PyLong_FromSize_t(accumulator.count)); break;
     case Function::Sum:
-        if (!accumulator.value.is_null()) {
-            out = accumulator.value;
-            return true;
-        }
-        result = Ref::steal(PyLong_FromLong(0));
+        result = Ref::steal(accumulator.sum ? accumulator.sum->total() : PyLong_FromLong(0));
         break;
-    case Function::Avg: {
+    case Function::Avg:
         if (accumulator.count == 0) return true;
-        Ref total = Ref::steal(to_python(accumulator.value));
-        Ref count = Ref::steal(PyLong_FromSize_t(accumulator.count));
-        result = Ref::steal(total && count ? PyNumber_TrueDivide(total.get(), count.get()) : nullptr);
+        result = Ref::steal(accumulator.sum->mean(accumulator.count));
         break;
-    }
     case Function::Collect:
         result = accumulator.list ? accumulator.list : Ref::steal(PyList_New(0));
         break;
@@ -316,7 +307,7 @@ private:
             const core::ExprNode& node = column.expression->condition.tree.nodes[slot.node];
             Value value;
             if (!column.evaluator->evaluate(row, node.operands[0], value)) return false;
-            if (!feed(slot, group.accumulators[s], value)) return false;
+            if (!feed(slot, column.expression->condition, group.accumulators[s], value)) return false;
         }
         return true;
     }

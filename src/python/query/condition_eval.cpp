@@ -1,5 +1,6 @@
-// The evaluator of conditions and result expressions: the tree walk, logic
-// and operators.
+// The evaluator of conditions and result expressions: the tree walk and its
+// logic. The operators on values are in value_ops.cpp and value_compare.cpp;
+// here a kind they refuse becomes a TypeError at the operator's column.
 //
 // Every function returns false with the exception set when Python code
 // failed, and otherwise writes its result. The walk keeps its own stack of
@@ -23,35 +24,10 @@ using core::Op;
 
 namespace {
 
-Value python_value(Ref object) {
-    Value value;
-    if (object.get() != Py_None) value.object = std::move(object);
-    return value;
-}
-
 Value boolean(Truth truth) {
     Value value;
     if (truth != Truth::Null) value.object = Ref::borrow(truth == Truth::True ? Py_True : Py_False);
     return value;
-}
-
-const char* type_name(const Value& value) {
-    if (value.element) return element_kind_name(*value.element);
-    return Py_TYPE(value.object.get())->tp_name;
-}
-
-// A logical operand: null, true or false; anything else is a TypeError.
-bool truth_of(const Value& value, const char* context, Truth& out) {
-    if (value.is_null()) {
-        out = Truth::Null;
-        return true;
-    }
-    if (value.object.get() == Py_True || value.object.get() == Py_False) {
-        out = value.object.get() == Py_True ? Truth::True : Truth::False;
-        return true;
-    }
-    PyErr_Format(PyExc_TypeError, "%s expects booleans or null, got %.200s", context, type_name(value));
-    return false;
 }
 
 Truth negation(Truth truth) {
@@ -65,173 +41,34 @@ Truth both(Truth a, Truth b) {
     return Truth::True;
 }
 
-bool truth_of_object(PyObject* result, Truth& out) {
-    int truth = PyObject_IsTrue(result);
-    if (truth < 0) return false;
-    out = truth ? Truth::True : Truth::False;
+// A logical operand: null, true or false.
+bool is_logical(const Value& value, Truth& out) {
+    if (value.is_null()) {
+        out = Truth::Null;
+        return true;
+    }
+    if (value.object.get() != Py_True && value.object.get() != Py_False) return false;
+    out = value.object.get() == Py_True ? Truth::True : Truth::False;
     return true;
 }
 
-// What makes a graph value itself: node or edge, and the digest behind its
-// uid (a node's uid is a function of its type's uid alone). Nodes and edges
-// of the row and Node or Edge objects held in properties alike.
-struct Identity {
-    int kind = 0; // 0: not a graph value, 1: a node, 2: an edge
-    const core::Digest* digest = nullptr;
-};
-
-Identity identity_of(const QueryResult* element, PyObject* object) {
-    const NodeValue* node = nullptr;
-    const EdgeValue* edge = nullptr;
-    if (element) {
-        node = std::get_if<NodeValue>(element);
-        edge = std::get_if<EdgeValue>(element);
-    } else if (Py_TYPE(object) == NodeType) {
-        node = node_value(object);
-    } else if (Py_TYPE(object) == EdgeType) {
-        edge = edge_value(object);
-    }
-    if (node) return {1, &node->type->digest()};
-    if (edge) return {2, &edge->digest()};
-    return {};
-}
-
-Identity identity_of(const Value& value) { return identity_of(value.element, value.object.get()); }
-
-int rich_op(Op op) {
-    switch (op) {
-    case Op::Lt: return Py_LT;
-    case Op::Le: return Py_LE;
-    case Op::Gt: return Py_GT;
-    default: return Py_GE;
-    }
-}
-
-// `a < b` and its kin: null when either is null or a graph value, or when
-// Python refuses the ordering with TypeError.
-bool ordered(const Value& a, Op op, const Value& b, Truth& out) {
-    out = Truth::Null;
-    if (a.is_null() || b.is_null() || a.element || b.element) return true;
-    Ref result = Ref::steal(PyObject_RichCompare(a.object.get(), b.object.get(), rich_op(op)));
-    if (!result) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-        PyErr_Clear();
-        return true;
-    }
-    return truth_of_object(result.get(), out);
-}
-
 bool compared(const Value& a, Op op, const Value& b, Truth& out) {
-    if (op != Op::Eq && op != Op::Ne) return ordered(a, op, b, out);
+    if (op != Op::Eq && op != Op::Ne) return values_ordered(a, op, b, out);
     if (!values_equal(a, b, out)) return false;
     if (op == Op::Ne) out = negation(out);
     return true;
 }
 
-PyObject* arithmetic_op(Op op, PyObject* a, PyObject* b) {
-    switch (op) {
-    case Op::Add: return PyNumber_Add(a, b);
-    case Op::Sub: return PyNumber_Subtract(a, b);
-    case Op::Mul: return PyNumber_Multiply(a, b);
-    case Op::Div: return PyNumber_TrueDivide(a, b);
-    default: return PyNumber_Remainder(a, b);
-    }
-}
-
 } // namespace
 
-// ---------------------------------------------------------------- values
+// ---------------------------------------------------------------- errors
 
-void raise_type_error_at(std::string what, std::size_t column, std::string_view text) {
-    PyErr_SetString(PyExc_TypeError, core::condition_error(std::move(what), column, text).first.c_str());
+bool raise_at(PyObject* type, const Condition& condition, std::size_t column, const std::string& what) {
+    std::string message = what + core::condition_location(column, condition.text);
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
+    return false;
 }
-
-const char* element_kind_name(const QueryResult& element) {
-    if (std::holds_alternative<NodeValue>(element)) return "Node";
-    return std::holds_alternative<EdgeValue>(element) ? "Edge" : "list";
-}
-
-PyObject* to_python(const Value& value) {
-    if (value.element) return result_to_python(*value.element);
-    PyObject* object = value.object ? value.object.get() : Py_None;
-    Py_INCREF(object);
-    return object;
-}
-
-bool values_equal(const Value& a, const Value& b, Truth& out) {
-    if (a.is_null() || b.is_null()) {
-        out = Truth::Null;
-        return true;
-    }
-    bool a_list = a.element && std::holds_alternative<EdgeListValue>(*a.element);
-    bool b_list = b.element && std::holds_alternative<EdgeListValue>(*b.element);
-    if (a_list || b_list) { // edge lists: edge by edge, by uid
-        out = (a_list && b_list && same_result(*a.element, *b.element)) ? Truth::True : Truth::False;
-        return true;
-    }
-    Identity x = identity_of(a), y = identity_of(b);
-    if (x.kind || y.kind) {
-        out = (x.kind == y.kind && *x.digest == *y.digest) ? Truth::True : Truth::False;
-        return true;
-    }
-    Ref result = Ref::steal(PyObject_RichCompare(a.object.get(), b.object.get(), Py_EQ));
-    return result && truth_of_object(result.get(), out);
-}
-
-bool same_value(const QueryResult* a_element, PyObject* a, const QueryResult* b_element, PyObject* b, bool& out) {
-    bool a_null = !a_element && !a, b_null = !b_element && !b;
-    if (a_null || b_null) {
-        out = a_null && b_null;
-        return true;
-    }
-    bool a_list = a_element && std::holds_alternative<EdgeListValue>(*a_element);
-    bool b_list = b_element && std::holds_alternative<EdgeListValue>(*b_element);
-    if (a_list || b_list) { // edge lists: edge by edge, by uid
-        out = a_list && b_list && same_result(*a_element, *b_element);
-        return true;
-    }
-    Identity x = identity_of(a_element, a), y = identity_of(b_element, b);
-    if (x.kind || y.kind) {
-        out = x.kind == y.kind && *x.digest == *y.digest;
-        return true;
-    }
-    int equal = PyObject_RichCompareBool(a, b, Py_EQ);
-    if (equal < 0) return false;
-    out = equal > 0;
-    return true;
-}
-
-bool same_value(const Value& a, const Value& b, bool& out) {
-    return same_value(a.element, a.object.get(), b.element, b.object.get(), out);
-}
-
-bool hash_value(const QueryResult* element, PyObject* object, std::size_t& out) {
-    out = 0;
-    if (!element && !object) return true;
-    if (auto* list = element ? std::get_if<EdgeListValue>(element) : nullptr) {
-        for (const EdgeValue& edge : list->edges) {
-            for (std::size_t i = 0; i < sizeof(std::size_t); ++i) out = out * 131 + edge.digest()[i];
-        }
-        out += 3;
-        return true;
-    }
-    Identity identity = identity_of(element, object);
-    if (identity.kind) {
-        for (std::size_t i = 0; i < sizeof(std::size_t); ++i) out = out * 131 + (*identity.digest)[i];
-        out += static_cast<std::size_t>(identity.kind);
-        return true;
-    }
-    Py_hash_t hash = PyObject_Hash(object);
-    if (hash == -1) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-        PyErr_Clear(); // unhashable: told apart by equality alone
-        return true;
-    }
-    out = static_cast<std::size_t>(hash);
-    return true;
-}
-
-bool hash_value(const Value& value, std::size_t& out) { return hash_value(value.element, value.object.get(), out); }
 
 // ---------------------------------------------------------------- evaluator
 
@@ -276,7 +113,10 @@ bool ConditionEvaluator::prepare() {
 bool ConditionEvaluator::test(std::size_t row, Truth& out) {
     row_ = row;
     Value value;
-    return eval(condition_.tree.root, value) && truth_of(value, "a where condition", out);
+    if (!eval(condition_.tree.root, value)) return false;
+    if (is_logical(value, out)) return true;
+    PyErr_Format(PyExc_TypeError, "a where condition expects booleans or null, got %.200s", kind_name(value));
+    return false;
 }
 
 bool ConditionEvaluator::evaluate(std::size_t row, std::uint32_t index, Value& out) {
@@ -318,9 +158,8 @@ bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
     }
     if (!properties) {
         const ExprNode& expr = node(index);
-        raise_type_error_at("cannot read property '" + expr.key + "' of a " + type_name(of), expr.column,
-                            condition_.text);
-        return false;
+        return raise_at(PyExc_TypeError, condition_, expr.column,
+                        "cannot read property '" + expr.key + "' of a " + kind_name(of));
     }
     if (!PyDict_Check(properties)) return true;
     PyObject* found = PyDict_GetItemWithError(properties, condition_.constants[index].get());
@@ -376,6 +215,18 @@ bool ConditionEvaluator::leaf(const ExprNode& expr, std::uint32_t index, Value& 
     }
 }
 
+std::int64_t ConditionEvaluator::refuse(std::size_t column, const std::string& what, const Value& value) {
+    raise_at(PyExc_TypeError, condition_, column, what + kind_name(value));
+    return kFail;
+}
+
+std::int64_t ConditionEvaluator::refuse_pair(const ExprNode& expr, std::size_t op, const Value& a, const Value& b) {
+    std::string what = std::string("operator '") + core::op_text(expr.ops[op]) + "' cannot take " + kind_name(a) +
+                       " and " + kind_name(b);
+    raise_at(PyExc_TypeError, condition_, expr.op_columns[op], what);
+    return kFail;
+}
+
 // `value` holds the value of the operand evaluated last (none at step 0);
 // on kDone it holds the node's own value.
 std::int64_t ConditionEvaluator::resume(Frame& frame, Value& value) {
@@ -416,17 +267,18 @@ std::int64_t ConditionEvaluator::resume(Frame& frame, Value& value) {
     case ExprKind::Not: {
         if (step == 0) return operand(0);
         Truth truth;
-        if (!truth_of(value, "NOT", truth)) return kFail;
+        if (!is_logical(value, truth)) return refuse(expr.column, "NOT expects booleans or null, got ", value);
         return finish(negation(truth));
     }
     case ExprKind::Negate: {
         if (step == 0) return operand(0);
         if (value.is_null()) return kDone;
-        Ref object = Ref::steal(to_python(value));
-        Ref result = Ref::steal(object ? PyNumber_Negative(object.get()) : nullptr);
-        if (!result) return kFail;
-        value = python_value(std::move(result));
-        return kDone;
+        Value operand_value = std::move(value);
+        switch (negative(operand_value, value)) {
+        case Outcome::Done: return kDone;
+        case Outcome::Refused: return refuse(expr.column, "operator '-' cannot take ", operand_value);
+        default: return kFail;
+        }
     }
     case ExprKind::Or:
     case ExprKind::Xor:
@@ -437,7 +289,11 @@ std::int64_t ConditionEvaluator::resume(Frame& frame, Value& value) {
             return operand(0);
         }
         Truth truth;
-        if (!truth_of(value, is_and ? "AND" : is_or ? "OR" : "XOR", truth)) return kFail;
+        if (!is_logical(value, truth)) {
+            const char* name = is_and ? "AND" : is_or ? "OR" : "XOR";
+            std::size_t column = expr.op_columns[step > 1 ? step - 2 : 0]; // the operator before it, or the first
+            return refuse(column, std::string(name) + " expects booleans or null, got ", value);
+        }
         if (is_and) {
             frame.truth = both(frame.truth, truth);
             if (frame.truth == Truth::False) return finish(frame.truth);
@@ -472,11 +328,18 @@ std::int64_t ConditionEvaluator::resume(Frame& frame, Value& value) {
         } else if (value.is_null()) {
             frame.left = Value{};
         } else {
-            Ref a = Ref::steal(to_python(frame.left)), b = Ref::steal(to_python(value));
-            if (!a || !b) return kFail;
-            Ref result = Ref::steal(arithmetic_op(expr.ops[step - 2], a.get(), b.get()));
-            if (!result) return kFail;
-            frame.left = python_value(std::move(result));
+            Value result;
+            switch (arithmetic(expr.ops[step - 2], frame.left, value, result)) {
+            case Outcome::Done: break;
+            case Outcome::Refused: return refuse_pair(expr, step - 2, frame.left, value);
+            case Outcome::ZeroDivision: {
+                const char* what = expr.ops[step - 2] == Op::Div ? "integer division by zero" : "integer modulo by zero";
+                raise_at(PyExc_ZeroDivisionError, condition_, expr.op_columns[step - 2], what);
+                return kFail;
+            }
+            default: return kFail;
+            }
+            frame.left = std::move(result);
         }
         if (frame.left.is_null() || step == n) {
             value = std::move(frame.left);
@@ -516,11 +379,12 @@ std::int64_t ConditionEvaluator::predicate_step(Frame& frame, std::size_t step, 
             return right.operands[0];
         }
         if (!written) {
-            if (value.element) {
-                PyErr_Format(PyExc_TypeError, "IN expects a list, got %.200s", type_name(value));
-                return kFail;
+            if (!value.is_null()) {
+                Kind kind = kind_of(value);
+                if (kind != Kind::List && kind != Kind::Other) return refuse(expr.column, "IN expects a list, got ", value);
+                Ref sequence = value.element ? Ref::steal(to_python(value)) : value.object;
+                if (!sequence || !member_of_sequence(frame.left, sequence.get(), truth)) return kFail;
             }
-            if (!value.is_null() && !member_of_sequence(frame.left, value.object.get(), truth)) return kFail;
         } else {
             Truth item;
             if (!values_equal(frame.left, value, item)) return kFail;

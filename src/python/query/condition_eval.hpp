@@ -18,10 +18,11 @@
 // or Edge object found in a property is a graph value too: it equals a node
 // or edge with the same uid.
 //
-// Logic is openCypher's three-valued logic; comparisons and arithmetic are
-// Python's own operators, with one exception turned into a value: an
-// ordering that Python refuses with TypeError is null. Every other exception
-// propagates unchanged and ends the run.
+// Logic is openCypher's three-valued logic, and operators take values as
+// openCypher does (value_ops.hpp). A kind that an operator or function
+// refuses is a TypeError naming it, the kind and its column in the text; an
+// ordering that Python refuses for values of other types is null. Every
+// other exception propagates unchanged and ends the run.
 #pragma once
 
 #include <Python.h>
@@ -36,6 +37,7 @@
 #include "core/condition.hpp"
 #include "path_pattern.hpp"
 #include "query/bindings.hpp"
+#include "query/value_ops.hpp"
 #include "ref.hpp"
 
 namespace velarto::py::query {
@@ -45,7 +47,7 @@ namespace velarto::py::query {
 // Parameters: the constant is the name as a str. exists(): the pattern of
 // each such node, parsed once.
 struct Condition {
-    std::string text; // as given: where errors found while evaluating point
+    std::string text; // as given, for the messages of errors while it runs
     core::ConditionTree tree;
     std::vector<Ref> constants;
     std::vector<std::pair<std::uint32_t, PathPatternValue>> patterns;
@@ -61,8 +63,6 @@ struct ResultExpression {
 struct QueryState;
 class ExistsProbe;
 
-enum class Truth : std::uint8_t { False, True, Null };
-
 // The compiled regular expressions of one run, by pattern text, so that a
 // pattern is compiled once however many rows it is tested on.
 class RegexCache {
@@ -74,13 +74,6 @@ public:
 private:
     Ref compile_; // re.compile
     Ref methods_; // dict: exact str pattern -> bound fullmatch method
-};
-
-// One value while a condition is evaluated.
-struct Value {
-    Ref object;                          // a Python value, never None
-    const QueryResult* element = nullptr; // or a node or edge of the row
-    bool is_null() const { return !object && !element; }
 };
 
 // What an evaluation reads besides the row: the table, the parameters (a
@@ -129,13 +122,18 @@ private:
     bool eval(std::uint32_t index, Value& out);
     std::int64_t resume(Frame& frame, Value& value);
     std::int64_t predicate_step(Frame& frame, std::size_t step, Value& value);
+    // TypeError: `what` + the value's kind, at the column; kFail.
+    std::int64_t refuse(std::size_t column, const std::string& what, const Value& value);
+    // TypeError: operator number `op` of the node cannot take `a` and `b`; kFail.
+    std::int64_t refuse_pair(const core::ExprNode& expr, std::size_t op, const Value& a, const Value& b);
+    bool refuse_argument(const core::ExprNode& expr, const char* expected, const Value& value);
     bool leaf(const core::ExprNode& expr, std::uint32_t index, Value& out);
     void element(std::uint32_t index, Value& out) const;
     bool property(std::uint32_t index, Value& out) const;
     bool member_of_sequence(const Value& left, PyObject* sequence, Truth& out);
     bool text_test(core::Op op, const Value& text, const Value& other, Truth& out);
     bool apply_function(const core::ExprNode& expr, const Value& argument, Value& out);
-    bool graph_function(core::Function function, const Value& argument, Value& out);
+    bool graph_function(const core::ExprNode& expr, const Value& argument, Value& out);
     bool exists(std::uint32_t index, Value& out);
 
     const Condition& condition_;
@@ -149,35 +147,13 @@ private:
     std::size_t row_ = 0;
 };
 
-// --- operations on values, shared with the functions -------------------------------
-
-// A new reference to the value as Python sees it: None for null, a new Node
-// or Edge object for a graph value.
-PyObject* to_python(const Value& value);
-
-// TypeError "<what> at column <column> in '<text>'": an evaluation error that
-// points at the operator or function that failed.
-void raise_type_error_at(std::string what, std::size_t column, std::string_view text);
-
-// "Node", "Edge" or "list" (an edge list), for messages.
-const char* element_kind_name(const QueryResult& element);
-
-// `a = b`: null when either is null; graph values by uid.
-bool values_equal(const Value& a, const Value& b, Truth& out);
-
-// Grouping and DISTINCT: null is the same as null, graph values by uid,
-// others by Python equality; and a hash that agrees with it (unhashable
-// values hash alike and are told apart by equality).
-bool same_value(const Value& a, const Value& b, bool& out);
-bool hash_value(const Value& value, std::size_t& out);
-// The same on a value given by its parts (a graph value of the table, or an
-// object that is not None; both null for null), with no reference taken.
-bool same_value(const QueryResult* a_element, PyObject* a, const QueryResult* b_element, PyObject* b, bool& out);
-bool hash_value(const QueryResult* element, PyObject* object, std::size_t& out);
+// Raises `type` with `what` + " at column N in '<text>'"; false.
+bool raise_at(PyObject* type, const Condition& condition, std::size_t column, const std::string& what);
 
 // The composed function type of a list of edges whose terms chain in list
 // order, as its display form; null for an empty list or one that does not
-// chain. TypeError for anything but a list (or tuple) of edges.
-bool compose_edges(PyObject* edges, Value& out);
+// chain. A list (or tuple) with an item that is no Edge sets `wrong_item` to
+// that item's type name and gives no value.
+bool compose_edges(PyObject* edges, Value& out, std::string& wrong_item);
 
 } // namespace velarto::py::query

@@ -24,17 +24,6 @@ using core::Op;
 
 namespace {
 
-const char* kind_name(const Value& value) {
-    if (value.element) return element_kind_name(*value.element);
-    return Py_TYPE(value.object.get())->tp_name;
-}
-
-bool wrong_argument(Function function, const char* expected, const Value& value) {
-    PyErr_Format(PyExc_TypeError, "%s() expects %s, got %.200s", core::function_name(function), expected,
-                 kind_name(value));
-    return false;
-}
-
 bool set_text(const std::string& text, Value& out) {
     out.object = Ref::steal(to_python_str(text));
     return static_cast<bool>(out.object);
@@ -73,60 +62,72 @@ bool compose_types(std::size_t count, TypeAt type_at, Value& out) {
 
 } // namespace
 
+bool ConditionEvaluator::refuse_argument(const ExprNode& expr, const char* expected, const Value& value) {
+    std::string what = std::string(core::function_name(expr.function)) + "() expects " + expected + ", got ";
+    return raise_at(PyExc_TypeError, condition_, expr.column, what + kind_name(value));
+}
+
 // A function of one argument (coalesce is evaluated by the walk itself).
 bool ConditionEvaluator::apply_function(const ExprNode& expr, const Value& argument, Value& out) {
     out = Value{};
     if (argument.is_null()) return true;
-    bool is_list = !argument.element && (PyList_Check(argument.object.get()) || PyTuple_Check(argument.object.get()));
+    Kind kind = kind_of(argument);
+    bool is_list = !argument.element && (kind == Kind::List || PyTuple_Check(argument.object.get()));
     switch (expr.function) {
     case Function::Type:
         if (is_list) return true;
-        return graph_function(expr.function, argument, out);
+        return graph_function(expr, argument, out);
     case Function::Compose: {
         if (auto* list = argument.element ? std::get_if<EdgeListValue>(argument.element) : nullptr) {
             return compose_types(list->edges.size(), [&](std::size_t i) -> const core::TypeNode& {
                 return *list->edges[i].core->term.type;
             }, out);
         }
-        if (!is_list) return wrong_argument(expr.function, "a list of edges", argument);
-        return compose_edges(argument.object.get(), out);
+        if (!is_list) return refuse_argument(expr, "a list of edges", argument);
+        std::string item;
+        if (!compose_edges(argument.object.get(), out, item)) return false;
+        if (item.empty()) return true;
+        std::string what = "compose() expects a list of edges, got an item of type " + item;
+        return raise_at(PyExc_TypeError, condition_, expr.column, what);
     }
     case Function::Size: {
         if (auto* list = argument.element ? std::get_if<EdgeListValue>(argument.element) : nullptr) {
             return set_object(PyLong_FromSize_t(list->edges.size()), out);
         }
-        Ref object = Ref::steal(to_python(argument));
-        Py_ssize_t size = object ? PyObject_Size(object.get()) : -1;
+        if (kind != Kind::String && kind != Kind::List && kind != Kind::Other) {
+            return refuse_argument(expr, "a string or a list", argument);
+        }
+        Ref object = argument.object;
+        Py_ssize_t size = kind == Kind::String ? PyUnicode_GetLength(object.get()) : PyObject_Size(object.get());
         return size >= 0 && set_object(PyLong_FromSsize_t(size), out);
     }
     case Function::ToLower:
     case Function::ToUpper: {
-        if (argument.element || !PyUnicode_Check(argument.object.get())) {
-            return wrong_argument(expr.function, "a string", argument);
-        }
+        if (kind != Kind::String) return refuse_argument(expr, "a string", argument);
         const char* method = expr.function == Function::ToLower ? "lower" : "upper";
         return set_object(PyObject_CallMethod(argument.object.get(), method, nullptr), out);
     }
     default:
-        return graph_function(expr.function, argument, out);
+        return graph_function(expr, argument, out);
     }
 }
 
-bool ConditionEvaluator::graph_function(Function function, const Value& argument, Value& out) {
-    if (!argument.element) return wrong_argument(function, "a node or an edge", argument);
+bool ConditionEvaluator::graph_function(const ExprNode& expr, const Value& argument, Value& out) {
+    Function function = expr.function;
+    if (!argument.element) return refuse_argument(expr, "a node or an edge", argument);
     if (std::holds_alternative<EdgeListValue>(*argument.element)) return true; // an edge list: null
     const NodeValue* node = std::get_if<NodeValue>(argument.element);
     const EdgeValue* edge = std::get_if<EdgeValue>(argument.element);
     switch (function) {
     case Function::Type: return set_text(core::display(node ? *node->type : *edge->core->term.type), out);
     case Function::Name:
-        if (!edge) return wrong_argument(function, "an edge", argument);
+        if (!edge) return refuse_argument(expr, "an edge", argument);
         return set_text(edge->core->term.name, out);
     default: return set_object(node ? node_uid_to_python(*node) : edge_uid_to_python(*edge), out);
     }
 }
 
-bool compose_edges(PyObject* edges, Value& out) {
+bool compose_edges(PyObject* edges, Value& out, std::string& wrong_item) {
     out = Value{};
     Ref held = Ref::borrow(edges);
     Py_ssize_t count = PySequence_Fast_GET_SIZE(edges);
@@ -135,9 +136,8 @@ bool compose_edges(PyObject* edges, Value& out) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(edges, i);
         if (Py_TYPE(item) != EdgeType) {
-            PyErr_Format(PyExc_TypeError, "compose() expects a list of edges, got an item of type %.200s",
-                         Py_TYPE(item)->tp_name);
-            return false;
+            wrong_item = Py_TYPE(item)->tp_name;
+            return true;
         }
     }
     return compose_types(static_cast<std::size_t>(count), [&](std::size_t i) -> const core::TypeNode& {

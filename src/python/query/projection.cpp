@@ -120,7 +120,9 @@ PyObject* property_value(const Column& column, PyObject* properties) {
     if (!properties) {
         std::string key;
         if (!to_utf8(column.property.get(), key)) return nullptr;
-        raise_type_error_at("cannot read property '" + key + "' of a list", column.dot_column, column.item);
+        std::string message = "cannot read property '" + key + "' of a list" +
+                              core::condition_location(column.dot_column, column.item);
+        PyErr_SetString(PyExc_TypeError, message.c_str());
         return nullptr;
     }
     PyObject* found = PyDict_Check(properties)
