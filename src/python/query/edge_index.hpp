@@ -32,9 +32,9 @@ public:
     // `start(i)` and `end(i)` give the digests of edge i's end points.
     template <class StartOf, class EndOf>
     void build(std::size_t edges, StartOf start, EndOf end) {
-        std::size_t capacity = 16;
-        while (capacity < 4 * edges) capacity *= 2;
-        slots_.assign(capacity, Slot{});
+        // Sized by the nodes as they come, not by the edges: a graph has far
+        // fewer nodes than edges as a rule, and the table is most of the index.
+        slots_.assign(16, Slot{});
         start_ids_.resize(edges);
         end_ids_.resize(edges);
         for (std::size_t i = 0; i < edges; ++i) {
@@ -132,9 +132,26 @@ private:
 
     std::uint32_t intern(const core::Digest& digest) {
         std::uint64_t key = key_of(digest);
-        Slot& slot = const_cast<Slot&>(find(digest, key));
-        if (!slot.digest) slot = Slot{key, &digest, ids_++};
-        return slot.id;
+        Slot* slot = &const_cast<Slot&>(find(digest, key));
+        if (slot->digest) return slot->id;
+        if (2 * (static_cast<std::size_t>(ids_) + 1) > slots_.size()) { // at most half full
+            grow();
+            slot = &const_cast<Slot&>(find(digest, key));
+        }
+        *slot = Slot{key, &digest, ids_++};
+        return slot->id;
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& kept : old) {
+            if (!kept.digest) continue;
+            std::size_t at = static_cast<std::size_t>(kept.key) & mask;
+            while (slots_[at].digest) at = (at + 1) & mask;
+            slots_[at] = kept;
+        }
     }
 
     void sort(const std::vector<std::uint32_t>& ids, std::vector<std::uint32_t>& offsets,
