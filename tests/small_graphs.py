@@ -29,6 +29,17 @@ def graph_with(*names: str) -> tuple[Graph, dict[str, Node]]:
     return graph, {name: add_node(graph, name) for name in names}
 
 
+def random_graph(rng, nodes: tuple[int, int], edges: tuple[int, int]) -> Graph:
+    """Nodes N0, N1, ... (how many: a random count in `nodes`) and edges e0,
+    e1, ... (a count in `edges`) between random ends: among so few nodes,
+    self-loops and parallel edges come up often."""
+    names = [f"N{i}" for i in range(rng.randint(*nodes))]
+    graph, made = graph_with(*names)
+    for k in range(rng.randint(*edges)):
+        add_edge(graph, f"e{k}", made[rng.choice(names)], made[rng.choice(names)])
+    return graph
+
+
 def triangle_with_loop(loop: str) -> tuple[Graph, dict[str, Node]]:
     """A -f-> B -g-> C -h-> A, and a self-loop named `loop` on B."""
     graph, nodes = graph_with("A", "B", "C")

@@ -13,7 +13,7 @@ import random
 
 import pytest
 
-from small_graphs import add_edge, add_node, graph_with
+from small_graphs import add_edge, add_node, graph_with, random_graph
 from velarto import Edge, Graph, Node
 
 ARROWS = {"->": "-[{}]->", "<-": "<-[{}]-", "-": "-[{}]-"}
@@ -67,15 +67,6 @@ def trail_exists(graph, places, segments):
 
 
 # --- random graphs and patterns -------------------------------------------------------------------
-
-def random_graph(rng):
-    names = [f"N{i}" for i in range(rng.randint(2, 6))]
-    graph, nodes = graph_with(*names)
-    for k in range(rng.randint(1, 8)):
-        # self-loops and parallel edges come up often among so few nodes
-        add_edge(graph, f"e{k}", nodes[rng.choice(names)], nodes[rng.choice(names)])
-    return graph
-
 
 # Outer matches, the kind of each variable they bind.
 OUTERS = {
@@ -137,7 +128,7 @@ def test_exists_keeps_the_rows_the_trail_model_keeps(outer, anchor):
     kinds = OUTERS[outer]
     rng = random.Random(f"{outer} {anchor}")
     for case in range(60):
-        graph = random_graph(rng)
+        graph = random_graph(rng, nodes=(2, 6), edges=(1, 8))
         rows = named_rows(graph.query().match(outer).return_(*kinds))
         for _ in range(3):
             inner, model = random_inner(rng, kinds, anchor, graph)
