@@ -113,6 +113,12 @@ bool reads_parameters(const PathPatternValue& path) {
     return false;
 }
 
+bool has_property_maps(const PathPatternValue& path) {
+    auto mapped = [](const auto& pattern) { return !pattern.properties.empty(); };
+    return std::any_of(path.nodes.begin(), path.nodes.end(), mapped) ||
+           std::any_of(path.edges.begin(), path.edges.end(), mapped);
+}
+
 bool with_parameters(PathPatternValue& path, PyObject* params) {
     for (NodePatternValue& node : path.nodes) {
         if (!read_parameters(node.properties, params)) return false;

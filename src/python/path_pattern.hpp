@@ -33,6 +33,9 @@ bool parse_writable_path(PyObject* text, const char* verb, PathPatternValue& out
 
 // Whether some property map of the path reads a parameter (`{name: $who}`).
 bool reads_parameters(const PathPatternValue& path);
+// Whether some node or edge pattern of `path` has a property map (whose
+// tests run Python code: a property's `==`).
+bool has_property_maps(const PathPatternValue& path);
 // Gives every such property the parameter's value from `params` (a dict, or
 // nullptr for none), in a copy that a run uses; false with ValueError
 // "Invalid query: parameter $x has no value" set for a missing one.

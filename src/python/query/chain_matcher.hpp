@@ -11,6 +11,7 @@
 
 #include "classes.hpp"
 #include "interrupts.hpp"
+#include "path_pattern.hpp"
 #include "query/edge_topology.hpp"
 #include "query/path_matcher.hpp"
 
@@ -120,9 +121,7 @@ private:
     // What both ways of making a matcher need: the hops of each segment and
     // what the rest of the pattern still needs from each one.
     void prepare() {
-        runs_python_ = false;
-        for (const NodePatternValue& node : path_.nodes) runs_python_ |= !node.properties.empty();
-        for (const EdgePatternValue& edge : path_.edges) runs_python_ |= !edge.properties.empty();
+        runs_python_ = has_property_maps(path_);
         min_.resize(path_.edges.size());
         max_.resize(path_.edges.size());
         for (std::size_t s = 0; s < path_.edges.size(); ++s) written_hops(s);

@@ -32,23 +32,13 @@ const QueryResult* entry_of(const ResultList* list, std::size_t row) {
     return list && row < list->size() ? &(*list)[row] : nullptr;
 }
 
-bool has_properties(const PathPatternValue& path) {
-    for (const NodePatternValue& node : path.nodes) {
-        if (!node.properties.empty()) return true;
-    }
-    for (const EdgePatternValue& edge : path.edges) {
-        if (!edge.properties.empty()) return true;
-    }
-    return false;
-}
-
 } // namespace
 
 ExistsProbe::ExistsProbe(const PathPatternValue& pattern, const Bindings& bindings, QueryState& state)
     : original_(pattern), forward_(pattern), backward_(reversed(pattern)), forward_fixed_(pattern.edges.size()),
       backward_fixed_(pattern.edges.size()), state_(state), fixed_nodes_(pattern.nodes.size(), nullptr),
       fixed_edges_(pattern.edges.size(), nullptr), fixed_lists_(pattern.edges.size(), nullptr),
-      keeps_answers_(!has_properties(pattern)), free_nodes_(pattern.nodes.size()) {
+      keeps_answers_(!has_property_maps(pattern)), free_nodes_(pattern.nodes.size()) {
     for (const NodePatternValue& node : pattern.nodes) {
         node_lists_.push_back(node.variable ? bindings.find(*node.variable) : nullptr);
     }
