@@ -56,9 +56,13 @@ std::uint64_t dict_version(PyObject* dict) {
 
 void releasing_dict(PyObject*) {}
 
+std::uint64_t dict_writes() { return last_version; }
+
 #else
 
 bool init_dict_versions() { return true; }
+
+std::uint64_t dict_writes() { return 0; }
 
 std::uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
 

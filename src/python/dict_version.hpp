@@ -31,6 +31,11 @@ bool init_dict_versions();
 // reported as 0 with an exception set.
 std::uint64_t dict_version(PyObject* dict);
 
+// A number that changes whenever any dict this module watches is written
+// (3.12+): equal numbers mean no watched dict changed in between. 0 on 3.11,
+// where nothing counts the writes of all dicts at once.
+std::uint64_t dict_writes();
+
 // The one function told of freed dicts (see above). It must not run Python
 // code or fail: on 3.12+ it runs inside the dict's deallocation.
 using DictFreedListener = void (*)(PyObject* dict);

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "classes.hpp"
 #include "interrupts.hpp"
 #include "path_pattern.hpp"
+#include "query/anchor_plan.hpp"
 #include "query/edge_topology.hpp"
 #include "query/path_matcher.hpp"
 
@@ -36,13 +38,20 @@ struct Step {
 
 // The candidates of one hop from one node: the edges leaving it (forward),
 // entering it (backward) or both merged in dict order (undirected, a
-// self-loop once). Walks the index lists in place; nothing is copied.
+// self-loop once), or steps a plan listed. Walks the lists in place; nothing
+// is copied.
 class HopCandidates {
 public:
     HopCandidates(Direction direction, EdgeSpan starting, EdgeSpan ending)
         : direction_(direction), starting_(starting), ending_(ending) {}
+    HopCandidates(const Step* listed, std::size_t size) : listed_(listed), listed_size_(size) {}
 
     bool next(Step& out) {
+        if (listed_) {
+            if (a_ == listed_size_) return false;
+            out = listed_[a_++];
+            return true;
+        }
         const std::size_t a_end = starting_.size, b_end = ending_.size;
         const std::uint32_t* a = starting_.begin;
         const std::uint32_t* b = ending_.begin;
@@ -69,8 +78,10 @@ public:
     }
 
 private:
-    Direction direction_;
+    Direction direction_ = Direction::Forward;
     EdgeSpan starting_, ending_;
+    const Step* listed_ = nullptr;
+    std::size_t listed_size_ = 0;
     std::size_t a_ = 0, b_ = 0;
 };
 
@@ -179,6 +190,10 @@ public:
     std::size_t cap = SIZE_MAX;
     std::size_t recorded = 0;
 
+    // Starts the search from these nodes of `topology` (the dict's current
+    // one) instead of every edge (anchor_plan.hpp).
+    void start_from(std::shared_ptr<EdgeTopology> topology, Anchors anchors);
+
     // What the chains bind: with fixed hops and no Python code to watch, one
     // shared table (`chains`); otherwise a list per place.
     std::shared_ptr<ChainTable> chains;
@@ -188,6 +203,25 @@ public:
 private:
     bool load_edges();
     bool reload_edges();
+    void plan_anchored_steps();
+    bool anchored_first_hops();
+    // The edge at `index`, held for the rest of the run before it is read
+    // (an anchored run holds only what it meets).
+    void hold(std::uint32_t index) {
+        if (lazy_) met_.push_back(Ref::borrow(topology_->edges[index]));
+    }
+    bool used(std::uint32_t edge_index) const {
+        if (!linear_used_) return used_[edge_index];
+        return std::any_of(chain_.begin(), chain_.end(), [&](const Step& step) { return step.edge == edge_index; });
+    }
+    void set_used(std::uint32_t edge_index, std::uint8_t value) {
+        if (!linear_used_) used_[edge_index] = value;
+    }
+    // The node an earlier place holds, when `place` shares its variable and
+    // that place is already bound (`before`: the place the search is at).
+    const NodeValue* joined_node(std::size_t place, std::size_t before) const;
+    HopCandidates closing_candidates(std::size_t segment, std::uint32_t from);
+    HopCandidates narrowed_candidates(std::size_t segment, std::uint32_t from, const NodeValue& target);
     void written_hops(std::size_t segment) {
         const EdgePatternValue& edge = path_.edges[segment];
         min_[segment] = edge.range ? edge.range->min : 1;
@@ -202,7 +236,7 @@ private:
     }
     // Gives back the edges the chain holds: a search can end mid-chain.
     void release_chain() {
-        for (const Step& held : chain_) used_[held.edge] = 0;
+        for (const Step& held : chain_) set_used(held.edge, 0);
         chain_.clear();
     }
     bool zero_length_starts();
@@ -221,8 +255,16 @@ private:
     void record_chain();
     void record_steps();
 
-    const EdgeValue& edge(std::uint32_t index) const { return *values_[index]; }
-    bool tick() { return (frozen_ && !interruptible) || signals_.tick(); }
+    const EdgeValue& edge(std::uint32_t index) const {
+        return lazy_ ? reinterpret_cast<EdgeObject*>(topology_->edges[index])->value.read() : *values_[index];
+    }
+    bool tick() {
+        if (frozen_ && !interruptible) return true;
+        if (!signals_.tick()) return false;
+        // A handler may have changed the dict: an anchored run reads edges
+        // it does not hold yet, so it stops there.
+        return !lazy_ || !signals_.just_checked() || watch_->unchanged();
+    }
     bool matches_nothing() const;
     // Whether `node`, reached at `place`, is the node of the earlier place
     // that shares its variable (always, when none does).
@@ -275,6 +317,18 @@ private:
     bool joined_ = false;
     std::vector<std::int32_t> same_place_;
     bool edge_repeats_ = false;
+    // An anchored run: the edges it met (held), whether edge use is tested on
+    // the chain itself (short chains: no table as long as the edges), its
+    // first hops, and per segment before the anchor place the steps each node
+    // may take toward it, in dict order.
+    bool lazy_ = false;
+    bool linear_used_ = false;
+    std::optional<Anchors> anchors_;
+    std::vector<Ref> met_;
+    std::vector<Step> first_steps_;
+    std::vector<std::unordered_map<std::uint32_t, std::vector<Step>>> toward_anchor_;
+    // Per segment, the steps a closing cycle narrowed a hop to.
+    std::vector<std::vector<Step>> listed_;
 };
 
 } // namespace velarto::py::query

@@ -97,6 +97,23 @@ public:
     EdgeSpan starting_at_id(std::uint32_t id) const { return span_of(id, by_start_offsets_, by_start_); }
     EdgeSpan ending_at_id(std::uint32_t id) const { return span_of(id, by_end_offsets_, by_end_); }
 
+    // Where node `id`'s runs begin in the by-start and by-end orders (and in
+    // the orders below, which share their runs).
+    std::uint32_t starting_offset(std::uint32_t id) const { return by_start_offsets_[id]; }
+    std::uint32_t ending_offset(std::uint32_t id) const { return by_end_offsets_[id]; }
+
+    // Each node's out-edges ordered by end node, and its in-edges by start
+    // node, each in dict order among the edges between the same two nodes;
+    // `ids` gets the node at the other end of each. O(edges): the edges in
+    // end order (start order), dealt into the start (end) runs, keep that
+    // order within each run.
+    void out_by_end(std::vector<std::uint32_t>& edges, std::vector<std::uint32_t>& ids) const {
+        deal(by_end_, start_ids_, by_start_offsets_, end_ids_, edges, ids);
+    }
+    void in_by_start(std::vector<std::uint32_t>& edges, std::vector<std::uint32_t>& ids) const {
+        deal(by_start_, end_ids_, by_end_offsets_, start_ids_, edges, ids);
+    }
+
     EdgeSpan starting_at(const core::Digest& node) const { return span(node, by_start_offsets_, by_start_); }
     EdgeSpan ending_at(const core::Digest& node) const { return span(node, by_end_offsets_, by_end_); }
 
@@ -162,6 +179,19 @@ private:
         out.resize(ids.size());
         std::vector<std::uint32_t> next(offsets.begin(), offsets.end() - 1);
         for (std::uint32_t i = 0; i < ids.size(); ++i) out[next[ids[i]]++] = i;
+    }
+
+    void deal(const std::vector<std::uint32_t>& ordered, const std::vector<std::uint32_t>& run_of,
+              const std::vector<std::uint32_t>& offsets, const std::vector<std::uint32_t>& other_end,
+              std::vector<std::uint32_t>& edges, std::vector<std::uint32_t>& ids) const {
+        edges.resize(ordered.size());
+        ids.resize(ordered.size());
+        std::vector<std::uint32_t> next(offsets.begin(), offsets.end() - 1);
+        for (std::uint32_t edge : ordered) {
+            const std::uint32_t at = next[run_of[edge]]++;
+            edges[at] = edge;
+            ids[at] = other_end[edge];
+        }
     }
 
     EdgeSpan span(const core::Digest& node, const std::vector<std::uint32_t>& offsets,

@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "query/edge_index.hpp"
+#include "query/node_names.hpp"
+#include "query/property_index.hpp"
 
 namespace velarto::py::query {
 
@@ -39,9 +41,24 @@ struct EdgeTopology {
     // The same ignoring directions (longest_trails.hpp).
     std::vector<std::uint32_t> longest_trails;
     bool trails_known = false;
+    // Where anchored searches find their first nodes, made on first use.
+    PropertyIndexes property_indexes;
+    NodeNames node_names;
+    // Per node, its out-edges ordered by end node and its in-edges by start
+    // node (each run in dict order): the look-up of the edges between two
+    // nodes that closes a cycle. Made when a search first needs it.
+    std::vector<std::uint32_t> out_by_end, out_end_ids, in_by_start, in_start_ids;
+    bool pairs_known = false;
+    void know_pairs() {
+        if (pairs_known) return;
+        index.out_by_end(out_by_end, out_end_ids);
+        index.in_by_start(in_by_start, in_start_ids);
+        pairs_known = true;
+    }
 
     std::size_t bytes() const {
-        return edges.capacity() * sizeof(PyObject*) + index.bytes() +
+        return edges.capacity() * sizeof(PyObject*) + index.bytes() + property_indexes.bytes() + node_names.bytes() +
+               (out_by_end.capacity() + out_end_ids.capacity() + in_by_start.capacity() + in_start_ids.capacity()) * sizeof(std::uint32_t) +
                (longest_walks[0].capacity() + longest_walks[1].capacity() + longest_trails.capacity()) *
                    sizeof(std::uint32_t);
     }

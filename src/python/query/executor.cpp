@@ -64,7 +64,7 @@ bool match_node(QueryState& state, const NodePatternValue& pattern) {
 
 } // namespace
 
-bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap) {
+bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap, const Condition* where) {
     // Patterns are read in place: the operation list never changes them (a
     // schema compiled on first use is filled in, not changed).
     if (auto* node = std::get_if<NodeForm>(&match.form)) return match_node(state, node->pattern);
@@ -75,7 +75,7 @@ bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap) {
         path.nodes[1].variable = edge->end;
         path.edges.push_back(edge->pattern);
         path.edges[0].direction = "forward";
-        return match_chains(state, path, row_cap);
+        return match_chains(state, path, row_cap, where);
     }
     const PathPatternValue& path = std::get<PathForm>(match.form).path;
     if (path.nodes.size() == 1 && path.edges.empty()) return match_node(state, path.nodes[0]);
@@ -86,7 +86,7 @@ bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap) {
         }
         return true;
     }
-    if (path.edges.size() + 1 == path.nodes.size()) return match_chains(state, path, row_cap);
+    if (path.edges.size() + 1 == path.nodes.size()) return match_chains(state, path, row_cap, where);
     return true; // no other shape of path has a meaning: nothing is scanned or bound
 }
 
@@ -148,7 +148,11 @@ bool execute_operations(QueryState& state) {
                 using Op = std::decay_t<decltype(op)>;
                 if constexpr (std::is_same_v<Op, MatchOp>) {
                     const std::size_t cap = rows_kept_after(queue, i);
-                    return with_values(state, op, [&](const MatchOp& match) { return run_match(state, match, cap); });
+                    const Condition* where = nullptr;
+                    if (i + 1 < queue.size()) {
+                        if (auto* next = std::get_if<WhereOp>(queue[i + 1])) where = next->parsed.get();
+                    }
+                    return with_values(state, op, [&](const MatchOp& match) { return run_match(state, match, cap, where); });
                 } else if constexpr (std::is_same_v<Op, CreateOp>) {
                     return with_values(state, op, [&](const CreateOp& create) { return run_create(state, create); });
                 } else if constexpr (std::is_same_v<Op, MergeOp>) {

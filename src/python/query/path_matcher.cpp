@@ -100,8 +100,14 @@ bool ChainMatcher::matches_nothing() const {
 
 HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t from) {
     if (from < 0) return HopCandidates(Direction::Forward, {}, {});
-    const EdgeIndex& index = topology_->index;
     const auto id = static_cast<std::uint32_t>(from);
+    if (segment < toward_anchor_.size()) {
+        auto found = toward_anchor_[segment].find(id);
+        if (found == toward_anchor_[segment].end()) return HopCandidates(Direction::Forward, {}, {});
+        return HopCandidates(found->second.data(), found->second.size());
+    }
+    if (segment > 0 && !path_.edges[segment].range && joined_) return closing_candidates(segment, id);
+    const EdgeIndex& index = topology_->index;
     return HopCandidates(direction_of(path_.edges[segment]), index.starting_at_id(id), index.ending_at_id(id));
 }
 
@@ -185,6 +191,7 @@ void ChainMatcher::record_steps() {
 
 // Fixed hops and no Python code to watch: rows can be a table of steps.
 bool ChainMatcher::tables_fit() const {
+    if (lazy_) return false; // a table reads its edges by position from all of them
     bool fixed_hops = std::none_of(path_.edges.begin(), path_.edges.end(), [](const auto& e) { return e.range; });
     return !probing && !runs_python_ && fixed_hops && values_.size() < (std::size_t{1} << 31);
 }
@@ -223,14 +230,15 @@ bool ChainMatcher::search(Frame first) {
         Step step;
         if (!top.candidates.next(step)) {
             if (top.owns_step) {
-                used_[chain_.back().edge] = 0;
+                set_used(chain_.back().edge, 0);
                 chain_.pop_back();
             }
             frames_.pop_back();
             continue;
         }
-        if (used_[step.edge]) continue; // no edge twice in one whole path
+        if (used(step.edge)) continue; // no edge twice in one whole path
         if (!tick()) return false;
+        hold(step.edge);
         const std::size_t segment = top.segment;
         const std::uint32_t hops = top.hops;
         if (!fits_fixed(segment, hops, step)) continue;
@@ -239,7 +247,7 @@ bool ChainMatcher::search(Frame first) {
         if (accepted == MatchResult::NoMatch) continue;
         const std::int64_t arrived = id_to(step);
         if (cannot_finish(segment, hops + 1, arrived)) continue;
-        used_[step.edge] = 1;
+        set_used(step.edge, 1);
         chain_.push_back(step);
         frames_.push_back(Frame{segment, hops + 1, &to_node(step), true, true, arrived});
     }
@@ -286,7 +294,7 @@ bool ChainMatcher::first_hop(const Step& step) {
     start_ = &from_node(step);
     chain_.assign(1, step);
     segment_begin_[0] = 0;
-    used_[step.edge] = 1;
+    set_used(step.edge, 1);
     bool ok = search(Frame{0, 1, &to_node(step), false, true, id_to(step)});
     release_chain(); // a probe stops at the first chain, mid-way
     return ok;
@@ -295,6 +303,9 @@ bool ChainMatcher::first_hop(const Step& step) {
 bool ChainMatcher::run() {
     if (loaded_) {
         if (!frozen_ && !watch_->same() && !reload_edges()) return false;
+    } else if (lazy_) {
+        loaded_ = true;
+        plan_anchored_steps();
     } else if (!load_edges()) {
         return false;
     }
@@ -311,10 +322,12 @@ bool ChainMatcher::run() {
     }
     segment_begin_.assign(segments, 0);
     segment_end_.assign(segments, nullptr);
+    listed_.resize(segments);
     found = false;
     if (matches_nothing()) return true;
     if (min_[0] == 0 && !zero_length_starts()) return false;
     if (max_[0] == 0 || found) return true;
+    if (lazy_) return anchored_first_hops();
     if (anchor) {
         HopCandidates first_hops = candidates_from(0, id_of(*anchor));
         Step step;
@@ -369,12 +382,42 @@ bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
     return ok;
 }
 
-bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap) {
+// Whether the binding table holds only variables this path binds: then rows
+// the match drops are rows the table never gets, and a test of the `where`
+// after it may narrow the match.
+bool binds_whole_table(const Bindings& bindings, const PathPatternValue& path) {
+    for (const auto& entry : bindings.entries()) {
+        const std::string& name = entry.first;
+        auto is_name = [&](const auto& pattern) { return pattern.variable && *pattern.variable == name; };
+        if (std::none_of(path.nodes.begin(), path.nodes.end(), is_name) &&
+            std::none_of(path.edges.begin(), path.edges.end(), is_name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+FollowingWhere narrowing_where(const QueryState& state, const PathPatternValue& path, const Condition* where) {
+    if (!where || !binds_whole_table(*state.bindings, path)) return {};
+    return FollowingWhere{where, state.params.get()};
+}
+
+bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap, const Condition* where) {
     ChainMatcher matcher(state, path);
     matcher.cap = row_cap;
     const bool one_fixed_edge = path.nodes.size() == 2 && path.edges.size() == 1 && !path.edges[0].range;
     if (!one_fixed_edge) matcher.join_repeated_variables();
-    std::shared_ptr<ChainTable> counted = matcher.counted_table();
+    std::shared_ptr<EdgeTopology> topology = edge_topology(state.graph.edges.get());
+    if (!topology) return false;
+    std::optional<Anchors> anchors =
+        choose_anchors(path, *topology, narrowing_where(state, path, where), /*later_place_wins=*/one_fixed_edge);
+    std::shared_ptr<ChainTable> counted;
+    if (anchors) {
+        matcher.start_from(std::move(topology), std::move(*anchors));
+    } else {
+        topology.reset();
+        counted = matcher.counted_table();
+    }
     if (counted) {
         matcher.chains = std::move(counted);
     } else if (PyErr_Occurred() || !matcher.run()) {

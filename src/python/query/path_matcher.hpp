@@ -19,7 +19,10 @@ namespace velarto::py::query {
 // `row_cap` is how many chains the rows after this step can keep (a `limit`
 // right after the match): when the search runs no Python code, finding more
 // could change nothing, so it stops there.
-bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap = SIZE_MAX);
+// `where`: the condition of a `where` right after the match, whose first
+// test may narrow where the search starts (anchor_plan.hpp); may be null.
+bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap = SIZE_MAX,
+                  const Condition* where = nullptr);
 
 class ChainMatcher;
 

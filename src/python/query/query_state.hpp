@@ -63,7 +63,9 @@ private:
 // Steps, one file each.
 // `row_cap`: at most this many rows can survive the operations right after
 // the match (a `limit`), so a search that runs no Python code may stop there.
-bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap = SIZE_MAX);
+// `where`: the condition of a `where` right after the match (may be null),
+// which may narrow where its search starts.
+bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap = SIZE_MAX, const Condition* where = nullptr);
 bool run_create(QueryState& state, const CreateOp& create);
 bool run_merge(QueryState& state, const MergeOp& merge);
 bool run_set(QueryState& state, const SetOp& set);
