@@ -252,3 +252,51 @@ def build_velarto(node_rows, edge_rows) -> Graph:
 def edge_type_names(k: int, i: int, j: int) -> tuple:
     """The (left, right) names of the term type of edge k of `oriented_records`."""
     return (f"T{i}", f"T{j}") if k % 2 == 0 else ("A", "B")
+
+
+# --- output: markdown tables of ratios ---------------------------------------------------------
+
+class Markdown:
+    """A markdown table printed as soon as it is complete."""
+
+    def __init__(self, title: str, header: list[str], intro: str = ""):
+        self.title, self.header, self.intro = title, header, intro
+        self.rows: list[list[str]] = []
+        self.notes: list[str] = []
+
+    def add(self, *cells) -> None:
+        self.rows.append([str(c) for c in cells])
+
+    def note(self, text: str) -> None:
+        self.notes.append(text)
+
+    def render(self) -> str:
+        cols = list(zip(self.header, *self.rows)) if self.rows else [[h] for h in self.header]
+        widths = [max(len(c) for c in col) for col in cols]
+
+        def line(cells):
+            return "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
+
+        out = [f"\n### {self.title}\n"]
+        if self.intro:
+            out.append(self.intro + "\n")
+        out.append(line(self.header))
+        out.append("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        out.extend(line(r) for r in self.rows)
+        if self.notes:
+            out.append("")
+            out.extend(f"- {n}" for n in self.notes)
+        return "\n".join(out)
+
+    def show(self) -> None:
+        print(self.render(), flush=True)
+
+
+def x(a: float, b: float) -> str:
+    """a / b as a ratio (three significant digits below 0.1)."""
+    r = a / b
+    return f"{r:.2f}x" if r >= 0.1 else f"{r:.3g}x"
+
+
+def pct(value: float) -> str:
+    return f"{value * 100:.0f}%"

@@ -9,7 +9,7 @@ r times each side once), as medians of those rounds. The noise of the run is
 stated with each table: the relative spread (max/min - 1) of the repeated
 timings of the floor `list(d.values())`, which does the same thing every time.
 
-The peers (networkx + grand-cypher, rustworkx, ladybug) are optional: each one
+The peers (networkx + grand-cypher, rustworkx, ladybug, duckdb) are optional: each one
 that cannot be imported is left out with a note. They run on the same graph
 (the same records) and the same query, and each peer result is checked to
 have as many rows as velarto's.
@@ -35,8 +35,8 @@ sys.path.insert(0, HERE)
 import velarto  # noqa: E402
 from velarto import Application, Edge, Node, Term, Variable  # noqa: E402
 
-from common import (build_velarto, edge_type_names, format_time, oriented_records,  # noqa: E402
-                    relative_spread, side_by_side, side_by_side_restored)
+from common import (Markdown, build_velarto, edge_type_names, format_time, oriented_records,  # noqa: E402
+                    pct, relative_spread, side_by_side, side_by_side_restored, x)
 from python_equivalents import schema_matches  # noqa: E402
 
 
@@ -55,53 +55,7 @@ lb = optional("ladybug")
 OPTIONS = argparse.Namespace(repeat=7, target=0.02, clock=time.perf_counter)
 
 
-# --- output -------------------------------------------------------------------------------
-
-class Markdown:
-    """A markdown table printed as soon as it is complete."""
-
-    def __init__(self, title: str, header: list[str], intro: str = ""):
-        self.title, self.header, self.intro = title, header, intro
-        self.rows: list[list[str]] = []
-        self.notes: list[str] = []
-
-    def add(self, *cells) -> None:
-        self.rows.append([str(c) for c in cells])
-
-    def note(self, text: str) -> None:
-        self.notes.append(text)
-
-    def render(self) -> str:
-        cols = list(zip(self.header, *self.rows)) if self.rows else [[h] for h in self.header]
-        widths = [max(len(c) for c in col) for col in cols]
-
-        def line(cells):
-            return "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
-
-        out = [f"\n### {self.title}\n"]
-        if self.intro:
-            out.append(self.intro + "\n")
-        out.append(line(self.header))
-        out.append("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-        out.extend(line(r) for r in self.rows)
-        if self.notes:
-            out.append("")
-            out.extend(f"- {n}" for n in self.notes)
-        return "\n".join(out)
-
-    def show(self) -> None:
-        print(self.render(), flush=True)
-
-
-def x(a: float, b: float) -> str:
-    """a / b as a ratio (three significant digits below 0.1)."""
-    r = a / b
-    return f"{r:.2f}x" if r >= 0.1 else f"{r:.3g}x"
-
-
-def pct(value: float) -> str:
-    return f"{value * 100:.0f}%"
-
+# --- marks and noise (tables: common.Markdown) -----------------------------------------------
 
 MARKS: list[tuple[str, str, bool, str]] = []  # (mark, subject, met, figure)
 NOISE: list[float] = []  # relative spreads of the floors
@@ -712,6 +666,17 @@ def grouping_section(size: int) -> None:
          f"{factor:.2f}x faster")
 
 
+def social_section(sizes) -> None:
+    import bench_social
+
+    print("\n## Social graph (bench_social.run)\n\nPersons who know each other, live in cities, work at "
+          "companies and like tags; nine questions put to velarto, plain Python, networkx, rustworkx and "
+          "duckdb (see bench_social.py).", flush=True)
+    for name, subject, met, figure in bench_social.run(sorted(set(sizes)), OPTIONS.repeat, OPTIONS.clock,
+                                                       OPTIONS.target):
+        mark(name, subject, met, figure)
+
+
 def grand_cypher_section(size: int) -> None:
     if nx is None or grandcypher is None:
         print("\n(grand-cypher not installed: left out)")
@@ -943,7 +908,10 @@ def main() -> None:
                         help="nodes (and edges) of grand-cypher's graph; default: 10,000 (1,000 with --quick)")
     parser.add_argument("--skip", nargs="*", default=[],
                         choices=["scans", "chain", "types", "grouping", "grand-cypher", "ladybug-e2e", "paths",
-                                 "limit", "delete", "memory"])
+                                 "limit", "delete", "memory", "social"])
+    parser.add_argument("--social-sizes", type=int, nargs="+", default=None,
+                        help="persons of the social graph (about 10 edges each); default: 10000 100000 "
+                             "(2000 with --quick)")
     parser.add_argument("--memory-probe", nargs=4, metavar=("HOLDER", "HOW", "STAGE", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory_probe:
@@ -987,6 +955,8 @@ def main() -> None:
         detach_delete(*((4_000, 8_000) if args.quick else (64_000, 128_000)))
     if "memory" not in args.skip:
         memory_section(sizes)
+    if "social" not in args.skip:
+        social_section(args.social_sizes or ([2_000] if args.quick else [10_000, 100_000]))
 
     summary = Markdown("Marks", ["mark", "subject", "met", "figure"])
     for name, subject, met, figure in MARKS:
