@@ -451,3 +451,239 @@ def test_a_kept_index_follows_every_change(case):
     for qid, names, make, scan in questions(graph, lit, value):
         assert answer(make(), names) == scan(), ("a new query", qid)
     assert changed != (qid_case in UNCHANGED), "whether some answer changes"
+
+
+def test_a_dict_made_where_a_freed_one_was_is_read_anew():
+    # The lone node's dict is freed at each reassignment (nothing else holds
+    # it), so the next one is often made at the same address.
+    graph, n, e = kept_graph()
+    lone = n["L"]
+    kept = [(text, graph.query().match(text)) for text in ("(a {name: 'x'})", "(a {name: 'x'})-[r*0..1]->(b)")]
+    for step in range(40):
+        lone.properties = {"name": "x" if step % 3 else "y"}
+        if step % 5 == 0:
+            graph.nodes[lone.uid()] = lone = Node(lone.type, {"name": "y" if step % 2 else "x"})
+        for text, query in kept:
+            expected = map_answer(graph, text.replace(" {name: 'x'}", ""), "a", "x")
+            assert answer(query, names_in(text)) == expected, (step, text)
+            assert answer(graph.query().match(text), names_in(text)) == expected, (step, text)
+        where = graph.query().match("(a)").where("a.name = 'x'")
+        assert answer(where, ["a"]) == answer(graph.query().match("(a)").skip(0).where("a.name = 'x'"), ["a"]), step
+
+
+# --- values that misbehave ------------------------------------------------------------------------
+
+class EqError(Exception):
+    pass
+
+
+class HashError(Exception):
+    pass
+
+
+class BoolError(Exception):
+    pass
+
+
+class EqRaises:
+    __hash__ = object.__hash__
+
+    def __eq__(self, other):
+        raise EqError
+
+
+class HashRaises:
+    def __hash__(self):
+        raise HashError
+
+    def __eq__(self, other):
+        return isinstance(other, str) and other == "x"
+
+
+class HashLies:
+    """Equal to 'x', its hash anything but the text's."""
+
+    def __hash__(self):
+        return hash("x") + 1
+
+    def __eq__(self, other):
+        return isinstance(other, str) and other == "x"
+
+
+class NeverEqual(str):
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return False
+
+
+class AlwaysEqual(str):
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return True
+
+
+class Falsy:
+    def __bool__(self):
+        raise BoolError
+
+
+class EqAnswersFalsy:
+    __hash__ = object.__hash__
+
+    def __eq__(self, other):
+        return Falsy()
+
+
+BAD_VALUES = [
+    ("__eq__ raises", EqRaises),
+    ("__hash__ raises", HashRaises),
+    ("__hash__ lies", HashLies),
+    ("str whose == is never true", lambda: NeverEqual("x")),
+    ("str whose == is always true", lambda: AlwaysEqual("y")),
+    ("== answers what bool() refuses", EqAnswersFalsy),
+    ("list", lambda: ["x"]),
+    ("dict", lambda: {"name": "x"}),
+    ("nan", lambda: float("nan")),  # the same object on both sides: equal by identity, not by ==
+]
+
+
+def bad_graph():
+    """E -q-> D -k-> A -f-> B -g-> C and L in no edge: two-hop chains start
+    at E, D and A only, so B is the first node of none."""
+    graph, n = graph_with("A", "B", "C", "D", "E", "L")
+    for name, value in [("A", "x"), ("C", "x"), ("D", "x"), ("E", "y")]:
+        set_name(n[name], value)
+    for name, start, end in [("q", "E", "D"), ("k", "D", "A"), ("f", "A", "B"), ("g", "B", "C")]:
+        add_edge(graph, name, n[start], n[end])
+    return graph, n
+
+
+# (id, text, plain path, the map's variable, uses $v): compared with Python's == on the plain rows,
+# on shapes where the scan tests exactly the nodes that the plain rows show at that place
+BAD_MAPS = [
+    ("map at the start", "(a {name: 'x'})-[r]->(b)", "(a)-[r]->(b)", "a", False),
+    ("map at the end, either way", "(a)-[r]-(b {name: 'x'})", "(a)-[r]-(b)", "b", False),
+    ("map before a range from zero", "(a {name: 'x'})-[r*0..1]->(b)", "(a)-[r*0..1]->(b)", "a", False),
+    ("map on a lone node", "(a {name: 'x'})", "(a)", "a", False),
+    ("map of a parameter", "(a)<-[r]-(b {name: $v})", "(a)<-[r]-(b)", "b", True),
+    ("map of a parameter before a range", "(a {name: $v})-[r*0..1]-(b)", "(a)-[r*0..1]-(b)", "a", True),
+]
+# (id, path, condition, uses $v): compared with the same where after skip(0)
+BAD_WHERES = [
+    ("where on the start", "(a)-[r]->(b)", "a.name = 'x'", False),
+    ("where IN on the end", "(a)-[r]->(b)", "b.name IN ['x', 'y']", False),
+    ("where on a chain's first node", "(a)-[r]->(b)-[s]->(c)", "a.name = 'x'", False),
+    ("where on a lone node", "(a)", "'x' = a.name", False),
+    ("where of a parameter", "(a)-[r]-(b)", "b.name = $v", True),
+    ("where of a parameter in a list", "(a)-[r]->(b)-[s]->(c)", "a.name IN [$v] AND c.name IS NOT NULL", True),
+]
+
+
+@pytest.mark.parametrize("placed", ["on a node of the chains", "on a node in no edge", "as the parameter"])
+@pytest.mark.parametrize("make", [m for _, m in BAD_VALUES], ids=[i for i, _ in BAD_VALUES])
+def test_a_misbehaving_value_gives_the_scans_answer_or_error(make, placed):
+    graph, n = bad_graph()
+    bad = make()
+    if placed == "as the parameter":
+        wanted = bad
+    else:
+        set_name(n["B" if placed == "on a node of the chains" else "L"], bad)
+        wanted = bad if isinstance(bad, float) else "x"
+    for qid, text, plain, var, with_param in BAD_MAPS:
+        if placed == "as the parameter" and not with_param:
+            continue
+        expected = map_answer(graph, plain, var, wanted if with_param else "x")
+        assert answer(graph.query().match(text).params(v=wanted), names_in(plain)) == expected, qid
+    for qid, text, condition, with_param in BAD_WHERES:
+        if placed == "as the parameter" and not with_param:
+            continue
+        expected = answer(graph.query().match(text).skip(0).where(condition).params(v=wanted), names_in(text))
+        assert answer(graph.query().match(text).where(condition).params(v=wanted), names_in(text)) == expected, qid
+
+
+@pytest.mark.parametrize("placed", ["in the map", "in the data"])
+@pytest.mark.parametrize("value", [["x"], {"k": 1}, [["x"]]], ids=["list", "dict", "nested list"])
+def test_an_unhashable_value_is_compared_as_the_scan_compares_it(value, placed):
+    graph, n = bad_graph()
+    literal = {"['x']": "['x']", "{'k': 1}": "{k: 1}", "[['x']]": "[['x']]"}[repr(value)]
+    if placed == "in the data":
+        set_name(n["A"], value)
+        set_name(n["B"], list(value) if isinstance(value, list) else dict(value))  # equal, not the same
+    texts = ["(a {name: %s})-[r]->(b)", "(a)<-[r]-(b {name: %s})", "(a {name: %s})"]
+    if literal.startswith("{"):
+        texts = [t.replace("%s", "$v") for t in texts]  # a map is no literal of the pattern language
+    for text in texts:
+        text = text.replace("%s", literal)
+        plain = text.replace(" {name: %s}" % literal, "").replace(" {name: $v}", "")
+        var = "b" if "(b {" in text else "a"
+        expected = map_answer(graph, plain, var, value)
+        assert answer(graph.query().match(text).params(v=value), names_in(plain)) == expected, text
+    if placed == "in the data":
+        assert expected[1], "the equal values must be found"
+
+
+# --- parameters -----------------------------------------------------------------------------------
+
+MISSING = [  # questions whose parameter is never given
+    ("map", "(a {name: $who})-[r]->(b)", None),
+    ("map before a range", "(a)-[r*0..2]-(b {n: $who})", None),
+    ("map on a lone node", "(a {name: $who})", None),
+    ("where", "(a)-[r]->(b)", "a.name = $who"),
+    ("where IN", "(a)-[r]->(b)", "b.name IN $who"),
+    ("where on a lone node", "(a)", "$who = a.name AND a.n = 1"),
+]
+
+
+@pytest.mark.parametrize("empty", [False, True], ids=["graph", "empty graph"])
+@pytest.mark.parametrize("qid, text, condition", MISSING, ids=[m[0] for m in MISSING])
+def test_a_missing_parameter_fails_as_in_the_scan(qid, text, condition, empty):
+    graph = Graph() if empty else kept_graph()[0]
+    names = names_in(text)
+    if condition is None:
+        # the plain map: a parameter read at every run, whether any node is tested or not
+        assert answer(graph.query().match(text), names) == ("raises", ValueError)
+        return
+    expected = answer(graph.query().match(text).skip(0).where(condition), names)
+    assert answer(graph.query().match(text).where(condition), names) == expected
+    if not empty:
+        assert expected == ("raises", ValueError)
+
+
+PARAMETER_VALUES = ["x", None, 1, 1.0, True, 0, False, ["x"], ("x",), {"k": 1}, float("nan"), "missing"]
+
+
+@pytest.mark.parametrize("value", PARAMETER_VALUES, ids=repr)
+def test_a_parameter_selects_as_its_value_compares(value):
+    """Each node holds one of the values (the nan the same object as the
+    parameter); a map compares with Python's ==, a where as openCypher."""
+    graph, n = graph_with(*[f"V{i}" for i in range(len(PARAMETER_VALUES))])
+    nodes = list(n.values())
+    for node, held in zip(nodes, PARAMETER_VALUES):
+        if held != "missing":
+            set_name(node, held)
+    for i, node in enumerate(nodes):
+        add_edge(graph, f"e{i}", node, nodes[(i * 5 + 1) % len(nodes)])
+    for text, plain, var in [("(a {name: $v})-[r]->(b)", "(a)-[r]->(b)", "a"),
+                             ("(a)-[r]-(b {name: $v})", "(a)-[r]-(b)", "b"),
+                             ("(a {name: $v})", "(a)", "a")]:
+        assert answer(graph.query().match(text).params(v=value), names_in(plain)) == \
+            map_answer(graph, plain, var, value), text
+    for text, condition in [("(a)-[r]->(b)", "a.name = $v"), ("(a)-[r]-(b)", "b.name IN [$v, 'y']"),
+                            ("(a)", "$v = a.name")]:
+        expected = answer(graph.query().match(text).skip(0).where(condition).params(v=value), names_in(text))
+        assert answer(graph.query().match(text).where(condition).params(v=value), names_in(text)) == expected, text
+
+
+def test_a_parameter_changed_between_runs_is_read_anew():
+    graph, n, e = kept_graph()
+    by_map = graph.query().match("(a)-[r]->(b {name: $v})")
+    by_where = graph.query().match("(a)-[r]-(b)").where("b.name = $v")
+    for value in ["x", "y", "x", 1, None, "z", "y"]:
+        by_map.params(v=value)
+        by_where.params(v=value)
+        assert answer(by_map, ["a", "b", "r"]) == map_answer(graph, "(a)-[r]->(b)", "b", value), value
+        expected = answer(graph.query().match("(a)-[r]-(b)").skip(0).where("b.name = $v").params(v=value),
+                          ["a", "b", "r"])
+        assert answer(by_where, ["a", "b", "r"]) == expected, value
