@@ -131,15 +131,19 @@ CONDITIONS = [  # {v}: the selective place's variable, {w}: another node variabl
 
 
 def check_where(graph, path, rng, place, asked, names, limit):
+    # a match before this one: the where filters whole rows, and may test
+    # z, which this path does not bind
+    before = rng.random() < 0.15
     var = asked[place]
-    others = [p for p in asked if p and p != var]
+    others = [p for p in asked if p and p != var] + (["z"] if before else [])
     condition, params = rng.choice(CONDITIONS)
     nodes = list(graph.nodes.values())
     uid = rng.choice(nodes).uid() if nodes and rng.random() < 0.8 else Node(Variable("N9")).uid()
     condition = condition.format(v=var, w=rng.choice(others or [var]), u=uid,
                                  t=str(rng.choice(nodes).type) if nodes else "N0")
+    if before and rng.random() < 0.3:
+        condition = condition.replace(f"{asked[place]}.", "z.").replace(f"({asked[place]})", "(z)")
     text = path.text(asked)
-    before = rng.random() < 0.15  # a match before this one: the where filters whole rows
 
     def start():
         query = graph.query()
