@@ -157,7 +157,7 @@ def check_where(graph, path, rng, place, asked, names, limit):
 @pytest.mark.parametrize("kind", ["label", "map", "where"])
 def test_a_selective_place_answers_as_the_scan(kind):
     rng = random.Random(f"selective {kind}")
-    for case in range(250):
+    for case in range(400):
         graph = property_graph(rng)
         asked, found, expected = check_case(graph, Path(rng), rng, kind)
         assert found == expected, (case, asked, list(graph.edges.values()))
