@@ -29,12 +29,20 @@ def graph_with(*names: str) -> tuple[Graph, dict[str, Node]]:
     return graph, {name: add_node(graph, name) for name in names}
 
 
-def random_graph(rng, nodes: tuple[int, int], edges: tuple[int, int]) -> Graph:
+def random_graph(rng, nodes: tuple[int, int], edges: tuple[int, int], properties=None) -> Graph:
     """Nodes N0, N1, ... (how many: a random count in `nodes`) and edges e0,
     e1, ... (a count in `edges`) between random ends: among so few nodes,
-    self-loops and parallel edges come up often."""
+    self-loops and parallel edges come up often. `properties(rng)`, when
+    given, makes each node's properties dict, stored as it comes (so one dict
+    handed out twice is shared by two nodes)."""
     names = [f"N{i}" for i in range(rng.randint(*nodes))]
-    graph, made = graph_with(*names)
+    if properties is None:
+        graph, made = graph_with(*names)
+    else:
+        graph, made = Graph(), {}
+        for name in names:
+            made[name] = Node(Variable(name), properties(rng))
+            graph.nodes[made[name].uid()] = made[name]
     for k in range(rng.randint(*edges)):
         add_edge(graph, f"e{k}", made[rng.choice(names)], made[rng.choice(names)])
     return graph
