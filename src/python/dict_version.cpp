@@ -56,13 +56,53 @@ std::uint64_t dict_version(PyObject* dict) {
 
 void releasing_dict(PyObject*) {}
 
-std::uint64_t dict_writes() { return last_version; }
+std::uint64_t dict_write_mark() { return last_version; }
+
+bool no_dict_written_since(std::uint64_t& mark) {
+    const bool same = mark == last_version;
+    mark = last_version;
+    return same;
+}
 
 #else
 
-bool init_dict_versions() { return true; }
+namespace {
 
-std::uint64_t dict_writes() { return 0; }
+// A dict of the module's own whose one entry flips at each reading: its new
+// version tag is the interpreter's count of dict writes so far.
+PyObject* counter_dict = nullptr;
+PyObject* counter_key = nullptr;
+
+} // namespace
+
+bool init_dict_versions() {
+    if (counter_dict) return true;
+    counter_key = PyUnicode_InternFromString("writes");
+    counter_dict = counter_key ? PyDict_New() : nullptr;
+    return counter_dict && PyDict_SetItem(counter_dict, counter_key, Py_False) == 0;
+}
+
+// Readings that follow each other with no other write between them keep one
+// mark; any other write moves it.
+std::uint64_t last_tag = 0;
+std::uint64_t mark_now = 1;
+
+std::uint64_t dict_write_mark() {
+    // The key is present: the write replaces a value, never allocates or fails.
+    PyObject* flipped = PyDict_GetItem(counter_dict, counter_key) == Py_True ? Py_False : Py_True;
+    PyDict_SetItem(counter_dict, counter_key, flipped);
+    const std::uint64_t tag = reinterpret_cast<PyDictObject*>(counter_dict)->ma_version_tag;
+    if (tag != last_tag + 1) ++mark_now;
+    last_tag = tag;
+    return mark_now;
+}
+
+bool no_dict_written_since(std::uint64_t& mark) {
+    const std::uint64_t now = dict_write_mark();
+    const bool same = now == mark;
+    mark = now;
+    return same;
+}
 
 std::uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
 

@@ -31,10 +31,15 @@ bool init_dict_versions();
 // reported as 0 with an exception set.
 std::uint64_t dict_version(PyObject* dict);
 
-// A number that changes whenever any dict this module watches is written
-// (3.12+): equal numbers mean no watched dict changed in between. 0 on 3.11,
-// where nothing counts the writes of all dicts at once.
-std::uint64_t dict_writes();
+// Marks of the writes of dicts: `no_dict_written_since(mark)` is true only
+// when no dict this module asked a version of was written after `mark` was
+// taken, and moves `mark` to now. False can also mean "cannot tell": the
+// caller then compares the versions it holds one by one. 3.12+ counts the
+// watcher's events; 3.11 reads its process-wide version counter by writing a
+// dict of its own, so its marks move by one per reading when nothing else
+// was written.
+std::uint64_t dict_write_mark();
+bool no_dict_written_since(std::uint64_t& mark);
 
 // The one function told of freed dicts (see above). It must not run Python
 // code or fail: on 3.12+ it runs inside the dict's deallocation.

@@ -97,18 +97,16 @@ PropertyIndex::PropertyIndex(const EdgeTopology& topology, PyObject* key) {
         unjudged_.resize(nodes);
         for (std::uint32_t id = 0; id < nodes; ++id) unjudged_[id] = id;
     }
-    writes_ = dict_writes();
+    writes_ = dict_write_mark();
 }
 
 bool PropertyIndex::current() {
     if (everyone_) return true; // every node a candidate: never stale
-    const std::uint64_t writes = dict_writes();
-    if (writes != 0 && writes == writes_) return true;
+    if (no_dict_written_since(writes_)) return true;
     for (std::size_t i = 0; i < dicts_.size(); ++i) {
         if (dict_version(dicts_[i]) != versions_[i]) return false;
     }
-    writes_ = writes;
-    return true;
+    return true; // and the mark has moved to now
 }
 
 void PropertyIndex::add_candidates(Py_hash_t hash, std::vector<std::uint32_t>& out) const {

@@ -18,8 +18,8 @@
 // The index owns nothing of Python's: it is built and read only while its
 // topology is current (the edge dict unchanged, so its edges hold every dict
 // it names), and it is current only while no dict it read has been written:
-// 3.12+ watches them (one counter for all watched dicts, then each dict's own
-// count when that moved), 3.11 compares each dict's version tag.
+// first asked of the interpreter's count of dict writes as a whole (one
+// number), and only when that moved, of each dict's own version.
 #pragma once
 
 #include <Python.h>
