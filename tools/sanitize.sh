@@ -19,7 +19,7 @@ CC=gcc CXX=g++ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELARTO_SANITIZE=ON \
     -DPython_EXECUTABLE="$python" >/dev/null
-ninja -C "$build"
+ninja -j2 -C "$build"
 
 libasan="$(gcc -print-file-name=libasan.so)"
 if [[ ! -e "$libasan" ]]; then

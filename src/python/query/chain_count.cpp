@@ -80,8 +80,23 @@ void fetch_ahead(const EdgePatternValue& pattern, const std::vector<const EdgeVa
 
 } // namespace
 
-std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges,
+// Each position of `only` (in order), or every position below `count`.
+template <class Visit>
+void each_edge(const std::vector<std::uint32_t>* only, std::size_t count, Visit visit) {
+    if (only) {
+        for (std::uint32_t e : *only) visit(e);
+    } else {
+        for (std::size_t e = 0; e < count; ++e) visit(e);
+    }
+}
+
+std::size_t count_chains(const PathPatternValue& path, EdgeTopology& topology, const std::vector<const EdgeValue*>& edges,
                          const std::vector<std::int32_t>& same_place) {
+    const EdgeIndex& index = topology.index;
+    auto edges_of = [&](const EdgePatternValue& pattern) {
+        const core::TypeNode* type = exact_term_type(pattern);
+        return type ? topology.edges_of_term_type(*type) : nullptr;
+    };
     const std::uint32_t nodes = index.node_count();
     const bool two_hops = path.edges.size() == 2;
     // Places that must hold one node: the first place of each one's variable.
@@ -107,10 +122,11 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
     if (two_hops) {
         second_edge.resize(edges.size());
         second_hops.assign(nodes, 0);
-        for (std::size_t e = 0; e < edges.size(); ++e) {
-            fetch_ahead(path.edges[1], edges, e);
+        const std::vector<std::uint32_t>* only = edges_of(path.edges[1]);
+        each_edge(only, edges.size(), [&](std::size_t e) {
+            if (!only) fetch_ahead(path.edges[1], edges, e);
             second_edge[e] = edge_accepts(path.edges[1], *edges[e]) == MatchResult::Match;
-            if (!second_edge[e]) continue;
+            if (!second_edge[e]) return;
             for (int k = orientations(second_way, index, e, ways); k-- > 0;) {
                 const Orientation& hop = ways[k];
                 if (same12 && hop.from != hop.to) continue;
@@ -121,13 +137,14 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
                     ++second_hops[hop.from];
                 }
             }
-        }
+        });
     }
     std::size_t chains = 0;
     Orientation again[2];
-    for (std::size_t e = 0; e < edges.size(); ++e) {
-        fetch_ahead(path.edges[0], edges, e);
-        if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) continue;
+    const std::vector<std::uint32_t>* only = edges_of(path.edges[0]);
+    each_edge(only, edges.size(), [&](std::size_t e) {
+        if (!only) fetch_ahead(path.edges[0], edges, e);
+        if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) return;
         for (int k = orientations(first_way, index, e, ways); k-- > 0;) {
             const Orientation& hop = ways[k];
             if (same01 && hop.from != hop.to) continue;
@@ -157,7 +174,7 @@ std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, c
             }
             chains += onward;
         }
-    }
+    });
     return chains;
 }
 
@@ -176,7 +193,7 @@ struct FrozenChains {
 std::shared_ptr<ChainTable> ChainMatcher::counted_table() {
     if (path_.edges.size() > 2 || !load_edges() || !tables_fit()) return nullptr;
     // The search records rows until it has `cap` of them (at least one).
-    const std::size_t found = matches_nothing() ? 0 : count_chains(path_, topology_->index, values_, same_place_);
+    const std::size_t found = matches_nothing() ? 0 : count_chains(path_, *topology_, values_, same_place_);
     const std::size_t rows = std::min(found, std::max<std::size_t>(cap, 1));
     auto table = std::make_shared<ChainTable>();
     table->hops = path_.edges.size();

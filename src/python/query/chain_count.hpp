@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "query/edge_index.hpp"
+#include "query/edge_topology.hpp"
 #include "query/path_matcher.hpp"
 
 namespace velarto::py::query {
@@ -15,7 +15,7 @@ namespace velarto::py::query {
 // would find them: a hop in each written direction, an undirected self-loop
 // once, no edge twice in a chain. `same_place` (empty, or one entry per node
 // place) gives the first place that must hold the same node, or -1.
-std::size_t count_chains(const PathPatternValue& path, const EdgeIndex& index, const std::vector<const EdgeValue*>& edges,
+std::size_t count_chains(const PathPatternValue& path, EdgeTopology& topology, const std::vector<const EdgeValue*>& edges,
                          const std::vector<std::int32_t>& same_place);
 
 } // namespace velarto::py::query

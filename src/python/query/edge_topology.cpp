@@ -92,4 +92,38 @@ std::shared_ptr<EdgeTopology> edge_topology(PyObject* dict) {
     return made;
 }
 
+const std::vector<std::uint32_t>* EdgeTopology::edges_of_term_type(const core::TypeNode& type) {
+    if (term_types == TermTypes::Unknown) {
+        // Worth it only when each type has many edges on average.
+        const std::size_t most_types = std::max<std::size_t>(64, edges.size() / 16);
+        const core::TypeNode* last_type = nullptr;
+        std::vector<std::uint32_t>* last = nullptr;
+        term_types = TermTypes::Known;
+        for (std::size_t i = 0; i < edges.size(); ++i) {
+            const core::TypeNode* term_type = reinterpret_cast<EdgeObject*>(edges[i])->value.read().core->term.type.get();
+            if (term_type != last_type) {
+                last_type = term_type;
+                last = &by_term_type[term_type->digest()];
+                if (by_term_type.size() > most_types) {
+                    term_types = TermTypes::TooMany;
+                    by_term_type.clear();
+                    break;
+                }
+            }
+            last->push_back(static_cast<std::uint32_t>(i));
+        }
+        for (const auto& [digest, positions] : by_term_type) term_type_bytes += positions.capacity() * sizeof(std::uint32_t) + 64;
+    }
+    if (term_types == TermTypes::TooMany) return nullptr;
+    static const std::vector<std::uint32_t> none;
+    auto found = by_term_type.find(type.digest());
+    return found == by_term_type.end() ? &none : &found->second;
+}
+
+const core::TypeNode* exact_term_type(const EdgePatternValue& pattern) {
+    if (pattern.term) return pattern.term->type.get();
+    if (pattern.term_type_schema) return pattern.term_type_schema->tree().exact_type().get();
+    return nullptr;
+}
+
 } // namespace velarto::py::query

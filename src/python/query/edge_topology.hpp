@@ -22,14 +22,25 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
+#include "patterns.hpp"
 #include "query/edge_index.hpp"
 #include "query/node_names.hpp"
 #include "query/property_index.hpp"
 
 namespace velarto::py::query {
+
+struct DigestHash {
+    std::size_t operator()(const core::Digest& digest) const {
+        std::size_t word;
+        std::memcpy(&word, digest.data(), sizeof word);
+        return word;
+    }
+};
 
 struct EdgeTopology {
     std::vector<PyObject*> edges; // the dict's Edge objects, in its order: borrowed (see above)
@@ -56,8 +67,17 @@ struct EdgeTopology {
         pairs_known = true;
     }
 
+    // The positions of the edges whose term has type `type`, in dict order;
+    // nullptr when the terms have too many types for that to narrow a scan.
+    // Made on first use.
+    const std::vector<std::uint32_t>* edges_of_term_type(const core::TypeNode& type);
+    std::unordered_map<core::Digest, std::vector<std::uint32_t>, DigestHash> by_term_type;
+    enum class TermTypes { Unknown, Known, TooMany } term_types = TermTypes::Unknown;
+    std::size_t term_type_bytes = 0;
+
     std::size_t bytes() const {
         return edges.capacity() * sizeof(PyObject*) + index.bytes() + property_indexes.bytes() + node_names.bytes() +
+               term_type_bytes +
                (out_by_end.capacity() + out_end_ids.capacity() + in_by_start.capacity() + in_start_ids.capacity()) * sizeof(std::uint32_t) +
                (longest_walks[0].capacity() + longest_walks[1].capacity() + longest_trails.capacity()) *
                    sizeof(std::uint32_t);
@@ -68,5 +88,9 @@ struct EdgeTopology {
 // changed since it was made, else made anew (and kept). nullptr with
 // TypeError set when a value of the dict is not an Edge.
 std::shared_ptr<EdgeTopology> edge_topology(PyObject* dict);
+
+// The one type an edge pattern's term must have (its term's, or an exact
+// type schema's), or nullptr.
+const core::TypeNode* exact_term_type(const EdgePatternValue& pattern);
 
 } // namespace velarto::py::query

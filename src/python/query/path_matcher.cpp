@@ -336,9 +336,17 @@ bool ChainMatcher::run() {
         }
         return true;
     }
-    // The first hop of every chain: each edge in dict order, as a fixed first hop.
+    // The first hop of every chain: each edge in dict order, as a fixed first
+    // hop; only the edges of the one term type the first edge pattern allows.
     Direction first_direction = direction_of(path_.edges[0]);
-    for (std::uint32_t first = 0; first < values_.size() && !found; ++first) {
+    const core::TypeNode* term_type = exact_term_type(path_.edges[0]);
+    // A table listed later may hold copies, not the objects the topology
+    // names: it reads the positions the count made, never makes them.
+    const bool may_make = !frozen_ || topology_->term_types != EdgeTopology::TermTypes::Unknown;
+    const std::vector<std::uint32_t>* only = term_type && may_make ? topology_->edges_of_term_type(*term_type) : nullptr;
+    const std::size_t firsts = only ? only->size() : values_.size();
+    for (std::size_t k_first = 0; k_first < firsts && !found; ++k_first) {
+        const std::uint32_t first = only ? (*only)[k_first] : static_cast<std::uint32_t>(k_first);
         Step steps[2] = {{first, first_direction == Direction::Backward}, {first, true}};
         int count = 1;
         if (first_direction == Direction::Any) {
