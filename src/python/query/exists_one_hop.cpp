@@ -43,11 +43,23 @@ bool OneHopMarks::mark(std::size_t place) {
     const bool along = edge.direction != "backward", against = edge.direction != "forward";
     constexpr std::size_t kAhead = 8;
     auto value_of = [&](std::size_t i) -> const EdgeValue& { return as<EdgeObject>(objects[i])->value.read(); };
+    const core::TypeNode* last_type = nullptr;
+    MatchResult last_answer = MatchResult::NoMatch;
     for (std::size_t i = 0; i < objects.size(); ++i) {
         if (i + 2 * kAhead < objects.size()) prefetch(objects[i + 2 * kAhead]);
         if (i + kAhead < objects.size()) prefetch(value_of(i + kAhead).core.get());
         const EdgeValue& value = value_of(i);
-        MatchResult accepted = edge_accepts(edge, value);
+        // Without a written term the test reads the term's type alone, and
+        // edges of one kind share one type: asked again only when it changes.
+        MatchResult accepted;
+        if (edge.term) {
+            accepted = edge_accepts(edge, value);
+        } else if (const core::TypeNode* type = value.core->term.type.get(); type == last_type) {
+            accepted = last_answer;
+        } else {
+            accepted = last_answer = edge_accepts(edge, value);
+            last_type = type;
+        }
         if (accepted == MatchResult::Error) return false;
         if (accepted == MatchResult::NoMatch) continue;
         const EdgeCore& parts = *value.core;
