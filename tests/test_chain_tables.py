@@ -124,6 +124,10 @@ OPERATIONS = {
     "skip create": lambda q, v: q.skip(1).create("(b)-[z:Z]->(q:Q)").return_("z", "q"),
     "skip merge": lambda q, v: q.skip(2).merge(node="b", type=Variable("C")).return_(*v),
     "skip aggregate error": lambda q, v: q.skip(1).return_("a", "sum(r.w + a)"),
+    "grouped by a property": lambda q, v: q.skip(1).return_("b.w", "avg(a.w) AS m", "max(r.w) AS top"),
+    "property beside an expression": lambda q, v: q.return_("a.w", "r.w", "r.w * 2 AS x"),
+    "distinct properties": lambda q, v: q.limit(6).return_distinct("b.w", "r.w"),
+    "where on properties": lambda q, v: q.where("a.w < b.w OR r.w = 2").return_("r.w"),
     "reassign a row's properties": lambda q, v: reassign_first_row(q.skip(1).return_(*v)),
 }
 

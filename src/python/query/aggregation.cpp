@@ -246,7 +246,9 @@ private:
                 if (!column.evaluator->evaluate(row, value)) return false;
                 value_cell(c, value, key.emplace_back());
             } else if (column.list && row < column.list->size()) {
-                if (!read_cell(column, c, (*column.list)[row], key.emplace_back())) return false;
+                bool read = column.property ? read_property_cell(column, c, row, key.emplace_back())
+                                            : read_cell(column, c, (*column.list)[row], key.emplace_back());
+                if (!read) return false;
             } else {
                 continue; // absent: the key lacks this column
             }

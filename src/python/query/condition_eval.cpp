@@ -146,6 +146,18 @@ void ConditionEvaluator::element(std::uint32_t index, Value& out) const {
 // key, and null itself, are null). Anything else has no properties: the edge
 // list of a variable-length edge, a number.
 bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
+    const ResultList* list = lists_[index];
+    if (list && row_ < list->size()) {
+        // A node or an edge: its properties read without making the list's
+        // values (a chain table's list would make one per row).
+        if (PyObject* properties = list->properties_at(row_); properties && PyDict_Check(properties)) {
+            out = Value{};
+            PyObject* found = PyDict_GetItemWithError(properties, condition_.constants[index].get());
+            if (!found) return !PyErr_Occurred();
+            out = python_value(Ref::borrow(found));
+            return true;
+        }
+    }
     Value of;
     element(index, of);
     out = Value{};

@@ -45,6 +45,7 @@ ExistsProbe::ExistsProbe(const PathPatternValue& pattern, const Bindings& bindin
     for (const EdgePatternValue& edge : pattern.edges) {
         edge_lists_.push_back(edge.variable ? bindings.find(*edge.variable) : nullptr);
     }
+    if (OneHopMarks::fits(original_)) one_hop_ = std::make_unique<OneHopMarks>(original_, state.graph.edges.get());
     std::unordered_map<std::string_view, std::size_t> first; // a pattern may name many variables
     for (std::size_t h = 0; h < pattern.edges.size(); ++h) {
         const std::optional<std::string>& name = pattern.edges[h].variable;
@@ -113,11 +114,28 @@ bool ExistsProbe::test(std::size_t row, bool& found) {
     for (std::size_t h : repeated_edges_) {
         if (!entry_of(edge_lists_[h], row)) return true; // free, and written twice
     }
+    bool handled;
+    if (!one_hop(row, handled, found)) return false;
+    if (handled) return true;
     bool possible;
     fix(row, possible);
     if (!possible) return true;
     if (m == 0) return side_by_side(found);
     return search_chain(found);
+}
+
+// A row that fixes exactly one end of a one-edge pattern, to a node, is
+// answered by the marks; any other row is left to the search.
+bool ExistsProbe::one_hop(std::size_t row, bool& handled, bool& found) {
+    handled = false;
+    if (!one_hop_ || entry_of(edge_lists_[0], row)) return true;
+    const QueryResult* first = entry_of(node_lists_[0], row);
+    const QueryResult* last = entry_of(node_lists_[1], row);
+    if (!first == !last) return true;
+    const NodeValue* anchor = std::get_if<NodeValue>(first ? first : last);
+    if (!anchor) return true;
+    handled = true;
+    return one_hop_->test(first ? 0 : 1, *anchor, found);
 }
 
 bool ExistsProbe::versions_now(Versions& out) const {

@@ -8,7 +8,9 @@
 // order. Every other variable is free and binds nothing. The search goes
 // through the path matcher's probe, anchored where it is cheap: at the first
 // node when that is fixed, else at the last node (on the reversed path), else
-// at an end of the fixed first or last edge. A pattern with nothing fixed
+// at an end of the fixed first or last edge. A pattern of one edge without
+// property maps, with one end fixed and nothing else, reads marks made in one
+// pass over the edges instead (exists_one_hop.hpp). A pattern with nothing fixed
 // gives the same answer on every row while the graph is unchanged, and is
 // searched again only when it changed. Only a pattern fixed in its middle
 // alone is searched from every edge.
@@ -28,6 +30,7 @@
 
 #include "path_pattern.hpp"
 #include "query/bindings.hpp"
+#include "query/exists_one_hop.hpp"
 #include "query/path_matcher.hpp"
 
 namespace velarto::py::query {
@@ -52,6 +55,7 @@ private:
     bool search_chain(bool& found);
     bool side_by_side(bool& found);
     bool versions_now(Versions& out) const;
+    bool one_hop(std::size_t row, bool& handled, bool& found);
     const EdgeValue* end_edge(bool last) const;
 
     PathPatternValue original_;
@@ -64,6 +68,7 @@ private:
     std::vector<const EdgeListValue*> fixed_lists_;
     std::vector<std::size_t> repeated_edges_; // places of edge variables written twice or more
     std::unique_ptr<ChainProbe> forward_probe_, backward_probe_;
+    std::unique_ptr<OneHopMarks> one_hop_; // one edge, one end fixed (exists_one_hop.hpp)
     bool any_fixed_ = false;
     // Answers that hold for every row, kept while the graph is unchanged; only
     // for a pattern without property maps, whose values are read live.

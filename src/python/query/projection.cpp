@@ -144,6 +144,12 @@ bool read_cell(const Column& column, std::size_t index, const QueryResult& entry
     return static_cast<bool>(cell.value);
 }
 
+bool read_property_cell(const Column& column, std::size_t index, std::size_t row, Cell& cell) {
+    cell.column = index;
+    cell.value = Ref::steal(property_value(column, column.list->properties_at(row)));
+    return static_cast<bool>(cell.value);
+}
+
 void value_cell(std::size_t column, const Value& value, Cell& cell) {
     cell.column = column;
     cell.element = value.element;
@@ -167,7 +173,11 @@ bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vect
                 continue;
             }
             if (!column.list || column.list->size() <= j) continue;
-            if (!read_cell(column, c, (*column.list)[j], row.emplace_back())) return false;
+            if (column.property) {
+                if (!read_property_cell(column, c, j, row.emplace_back())) return false;
+            } else if (!read_cell(column, c, (*column.list)[j], row.emplace_back())) {
+                return false;
+            }
         }
         if (!row.empty()) rows.push_back(std::move(row));
     }

@@ -40,6 +40,9 @@ using Row = std::vector<Cell>;
 // entry. False with an exception set.
 bool read_cell(const Column& column, std::size_t index, const QueryResult& entry, Cell& cell);
 
+// The same for a property column, read without making the list's values.
+bool read_property_cell(const Column& column, std::size_t index, std::size_t row, Cell& cell);
+
 // An evaluated value as a cell.
 void value_cell(std::size_t column, const Value& value, Cell& cell);
 

@@ -68,7 +68,10 @@ bool ChainTable::list(bool interruptible) const {
     ReadingRun listing; // a signal handler may copy this table's values meanwhile: its steps stay put
     std::function<bool(ChainTable&, bool)> fill = std::move(pending);
     pending = nullptr;
-    if (fill(self, interruptible)) return true;
+    listing_ = true; // steps are being written: a copy meanwhile takes every edge
+    bool listed = fill(self, interruptible);
+    listing_ = false;
+    if (listed) return true;
     self.steps.clear();
     pending = std::move(fill);
     return false;
@@ -85,12 +88,19 @@ void ChainTable::copy_edge_values() const {
     self.edge_objects.clear();
     std::erase(tables_reading_objects, this);
     std::vector<EdgeValue>& values = self.store->values;
-    if (pending || ReadingRun::any()) {
-        // Every edge, by position: a listing searches them all, and a run on
-        // the stack may be in the middle of writing or reading the steps,
-        // which therefore stay as they are.
+    if (pending || listing_) {
+        // Every edge, by position: a listing searches them all.
         values.reserve(held.size());
         for (const Ref& object : held) values.push_back(*edge_value(object.get()));
+    } else if (ReadingRun::any()) {
+        // A run on the stack may be in the middle of reading the steps, which
+        // therefore stay as they are: by position, but only the edges they
+        // name (a match of a few edges among many copies those few).
+        values.resize(held.size());
+        for (std::uint32_t step : self.steps) {
+            EdgeValue& value = values[step >> 1];
+            if (!value.core) value = *edge_value(held[step >> 1].get());
+        }
     } else {
         // Only the edges the rows use, each once; steps then name them by index.
         std::vector<std::uint32_t> index_of(held.size(), UINT32_MAX);

@@ -86,7 +86,9 @@ struct ChainTable {
     ChainTable& operator=(const ChainTable&) = delete;
     ~ChainTable();
 
-    std::shared_ptr<EdgeValueStore> store = std::make_shared<EdgeValueStore>(); // each used edge once
+    // Each used edge once; or, copied in the middle of a run, by position (the
+    // unused ones empty).
+    std::shared_ptr<EdgeValueStore> store = std::make_shared<EdgeValueStore>();
     std::vector<std::uint32_t> steps;  // value index (or position) << 1 | 1 when the hop runs end to start
     std::size_t hops = 1;
     // Lists the rows; false (interrupted, with the exception set) leaves the
@@ -101,6 +103,7 @@ struct ChainTable {
 
 private:
     bool list(bool interruptible) const;
+    mutable bool listing_ = false; // while `list` writes the steps
 
 public:
 
