@@ -362,8 +362,14 @@ bool ChainMatcher::run() {
 
 MatchResult edge_accepts(const EdgePatternValue& pattern, const EdgeValue& edge) {
     const EdgeCore& parts = *edge.core;
-    if (pattern.term_type_schema && !pattern.term_type_schema->matches(*parts.term.type)) {
-        return MatchResult::NoMatch;
+    if (pattern.term_type_schema) {
+        // A schema of one exact type compares digests, where the term's type
+        // keeps one already (computing it would cost more than the walk).
+        const core::TypeRef& exact = pattern.term_type_schema->tree().exact_type();
+        const core::TypeNode& type = *parts.term.type;
+        if (exact && type.has_digest() ? exact->digest() != type.digest() : !pattern.term_type_schema->matches(type)) {
+            return MatchResult::NoMatch;
+        }
     }
     if (pattern.term && !core::equal(*pattern.term, parts.term)) return MatchResult::NoMatch;
     if (pattern.properties.empty()) return MatchResult::Match;
@@ -422,7 +428,9 @@ bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t r
     std::shared_ptr<ChainTable> counted;
     if (anchors) {
         matcher.start_from(std::move(topology), std::move(*anchors));
-    } else {
+    } else if (state.counting) {
+        // Only a count follows: count now, list the rows if a step reads them.
+        // Rows that are read anyway are listed by one search instead.
         topology.reset();
         counted = matcher.counted_table();
     }
