@@ -11,6 +11,8 @@
 // condition_functions.cpp.
 #include "query/condition_eval.hpp"
 
+#include <algorithm>
+
 #include "classes.hpp"
 #include "errors.hpp"
 #include "graph_elements.hpp"
@@ -395,7 +397,7 @@ std::int64_t ConditionEvaluator::predicate_step(Frame& frame, std::size_t step, 
                 Kind kind = kind_of(value);
                 if (kind != Kind::List && kind != Kind::Other) return refuse(expr.column, "IN expects a list, got ", value);
                 Ref sequence = value.element ? Ref::steal(to_python(value)) : value.object;
-                if (!sequence || !member_of_sequence(frame.left, sequence.get(), truth)) return kFail;
+                if (!sequence || !member_of_sequence(frame.node, frame.left, sequence.get(), truth)) return kFail;
             }
         } else {
             Truth item;
@@ -411,7 +413,18 @@ std::int64_t ConditionEvaluator::predicate_step(Frame& frame, std::size_t step, 
 
 // Lists and tuples are searched item by item as a list literal is; any
 // other container answers with Python's own `in`.
-bool ConditionEvaluator::member_of_sequence(const Value& left, PyObject* sequence, Truth& out) {
+bool ConditionEvaluator::member_of_sequence(std::uint32_t node, const Value& left, PyObject* sequence, Truth& out) {
+    const bool text = !left.element && left.object && PyUnicode_CheckExact(left.object.get());
+    constexpr Py_ssize_t kLongList = 8; // shorter ones are searched as quickly item by item
+    if (text && (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) && PySequence_Fast_GET_SIZE(sequence) >= kLongList) {
+        auto found = std::find_if(text_lists_.begin(), text_lists_.end(), [&](const auto& entry) { return entry.first == node; });
+        if (found == text_lists_.end()) found = text_lists_.emplace(text_lists_.end(), node, TextMembership{});
+        const int member = found->second.contains(sequence, left.object.get());
+        if (member >= 0) {
+            out = member ? Truth::True : Truth::False;
+            return true;
+        }
+    }
     if (PyList_Check(sequence) || PyTuple_Check(sequence)) {
         out = Truth::False;
         Ref held = Ref::borrow(sequence);

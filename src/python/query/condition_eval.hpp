@@ -37,7 +37,9 @@
 #include "core/condition.hpp"
 #include "path_pattern.hpp"
 #include "query/bindings.hpp"
+#include "query/text_membership.hpp"
 #include "query/value_ops.hpp"
+#include "query/text_membership.hpp"
 #include "ref.hpp"
 
 namespace velarto::py::query {
@@ -130,7 +132,7 @@ private:
     bool leaf(const core::ExprNode& expr, std::uint32_t index, Value& out);
     void element(std::uint32_t index, Value& out) const;
     bool property(std::uint32_t index, Value& out) const;
-    bool member_of_sequence(const Value& left, PyObject* sequence, Truth& out);
+    bool member_of_sequence(std::uint32_t node, const Value& left, PyObject* sequence, Truth& out);
     bool text_test(core::Op op, const Value& text, const Value& other, Truth& out);
     bool apply_function(const core::ExprNode& expr, const Value& argument, Value& out);
     bool graph_function(const core::ExprNode& expr, const Value& argument, Value& out);
@@ -144,6 +146,8 @@ private:
     std::vector<std::pair<std::uint32_t, std::unique_ptr<ExistsProbe>>> probes_;
     const std::vector<Value>* aggregates_ = nullptr;
     std::vector<Frame> frames_; // the walk's stack, kept between rows
+    // Per `IN` node whose list is not written in place, its lookup of texts.
+    std::vector<std::pair<std::uint32_t, TextMembership>> text_lists_;
     std::size_t row_ = 0;
 };
 
