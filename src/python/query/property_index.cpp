@@ -5,6 +5,7 @@
 
 #include "dict_version.hpp"
 #include "graph_elements.hpp"
+#include "prefetch.hpp"
 #include "query/edge_topology.hpp"
 
 namespace velarto::py::query {
@@ -103,9 +104,19 @@ PropertyIndex::PropertyIndex(const EdgeTopology& topology, PyObject* key) {
 bool PropertyIndex::current() {
     if (everyone_) return true; // every node a candidate: never stale
     if (no_dict_written_since(writes_)) return true;
+#if PY_VERSION_HEX < 0x030C0000
+    // The version tags, read in place: one load a dict, asked for ahead
+    // (they lie in address order, but a page or more apart).
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 0; i < dicts_.size(); ++i) {
+        if (i + kAhead < dicts_.size()) prefetch(dicts_[i + kAhead]);
+        if (reinterpret_cast<PyDictObject*>(dicts_[i])->ma_version_tag != versions_[i]) return false;
+    }
+#else
     for (std::size_t i = 0; i < dicts_.size(); ++i) {
         if (dict_version(dicts_[i]) != versions_[i]) return false;
     }
+#endif
     return true; // and the mark has moved to now
 }
 
