@@ -152,6 +152,14 @@ for _node in _RING_NODES:
     RING.nodes[_node.uid()] = _node
 
 
+PEOPLE = Graph()  # three nodes on a path, the middle one's `k` rewritten each run
+_PEOPLE_NODES = [Node(Variable(f"P{i}"), {"k": i}) for i in range(3)]
+PEOPLE_N = _PEOPLE_NODES[1]
+for _i in range(2):
+    _edge = Edge(Term(f"p{_i}", A), _PEOPLE_NODES[_i], _PEOPLE_NODES[_i + 1])
+    PEOPLE.edges[_edge.uid()] = _edge
+
+
 class _Churn:
     """A property value whose `==` replaces CHURN's last edge by a new object
     with the same parts: a probe's edges from before must be let go."""
@@ -315,6 +323,13 @@ HOT_PATHS = [
     ("chain table read after skip", lambda: RING.query().match("(a)-[r]->(b)-[s]-(c)").skip(2).where("a <> c")
      .return_("a", "r", "c")),
     ("chain table return_count", lambda: RING.query().match("(a)-[r]-(b)<-[s]-(c)").skip(1).limit(5).return_count()),
+    # searches that start from selective nodes; kept property indexes; cycles closed by look-up
+    ("match from a label, from the end", lambda: RING.query().match("(a)-[r]->(b)-[s]->(c:R2)").return_("a", "r")),
+    ("match from a where, a long IN list", lambda: RING.query().match("(a)-[r*1..2]-(b)")
+     .where("type(a) IN $names").params(names=[f"R{i}" for i in range(12)]).return_("b")),
+    ("property index made anew after a write", lambda: (PEOPLE_N.properties.update(k=next(COUNTER) % 3),
+                                                         PEOPLE.query().match("(p {k: 1})-[e]->(q)").return_("q"))),
+    ("triangles closed by look-up", lambda: RING.query().match("(a)-[r]->(b)-[s]->(c)-[t]->(a)").return_count()),
     ("node match counted, then read after a Node's properties are assigned",
      lambda: (lambda q: (q.return_count(), setattr(REPROPS_N, "properties", {"k": 1}), q.return_("n")))(
          G.query().match(node="n", type_schema="$*$"))),
