@@ -36,16 +36,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from common import Markdown, format_time, side_by_side, x  # noqa: E402
+from common import Markdown, format_time, optional, side_by_side, x  # noqa: E402
 import social_graph  # noqa: E402
 import social_queries  # noqa: E402
-
-
-def optional(name):
-    try:
-        return __import__(name)
-    except Exception:  # noqa: BLE001 - a peer that does not import is left out
-        return None
 
 
 nx = optional("networkx")

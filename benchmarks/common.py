@@ -16,6 +16,14 @@ import velarto
 from velarto import Application, Edge, Graph, Node, Term, Variable
 
 
+def optional(name: str):
+    """The module `name`, or None when it does not import (a peer left out)."""
+    try:
+        return __import__(name)
+    except Exception:  # noqa: BLE001 - a peer that does not import is left out
+        return None
+
+
 def interleaved_medians(cases: dict, repeat: int, clock: Callable[[], float] = time.perf_counter,
                         collect: bool = False) -> dict:
     """Round `repeat` times every case once; the median per case over the rounds.

@@ -35,16 +35,9 @@ sys.path.insert(0, HERE)
 import velarto  # noqa: E402
 from velarto import Application, Edge, Node, Term, Variable  # noqa: E402
 
-from common import (Markdown, build_velarto, edge_type_names, format_time, oriented_records,  # noqa: E402
+from common import (Markdown, build_velarto, optional, edge_type_names, format_time, oriented_records,  # noqa: E402
                     pct, relative_spread, side_by_side, side_by_side_restored, x)
 from python_equivalents import schema_matches  # noqa: E402
-
-
-def optional(name):
-    try:
-        return __import__(name)
-    except Exception:  # noqa: BLE001 - a peer that does not import is left out
-        return None
 
 
 nx = optional("networkx")
