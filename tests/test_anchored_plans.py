@@ -516,3 +516,19 @@ def test_a_parameter_changed_between_runs_is_read_anew():
         expected = answer(graph.query().match("(a)-[r]-(b)").skip(0).where("b.name = $v").params(v=value),
                           ["a", "b", "r"])
         assert answer(by_where, ["a", "b", "r"]) == expected, value
+
+
+class Text(str):
+    """A str subclass: a where compares it by its text."""
+
+
+@pytest.mark.parametrize("make", [str, Text, str.upper], ids=["str", "str subclass", "upper case"])
+@pytest.mark.parametrize("function", ["uid", "type"])
+def test_uid_and_type_select_by_their_text(make, function):
+    graph, n = graph_with("A", "B", "C")
+    add_edge(graph, "ab", n["A"], n["B"])
+    add_edge(graph, "cb", n["C"], n["B"])
+    wanted = make(n["C"].uid() if function == "uid" else "C")
+    for text, condition in [("(a)-[r]->(b)", f"{function}(a) = $v"), ("(a)-[r]->(b)", f"{function}(a) IN [$v]")]:
+        expected = answer(graph.query().match(text).skip(0).where(condition).params(v=wanted), names_in(text))
+        assert answer(graph.query().match(text).where(condition).params(v=wanted), names_in(text)) == expected, text

@@ -126,9 +126,9 @@ std::optional<PushedTest> pushed_test(const FollowingWhere& where) {
 }
 
 // The uid text of a node (64 lower-case hex digits) as a digest.
-bool digest_of_uid(PyObject* text, core::Digest& out) {
-    if (!PyUnicode_CheckExact(text) || PyUnicode_GET_LENGTH(text) != 64 || !PyUnicode_IS_ASCII(text)) return false;
-    const char* hex = reinterpret_cast<const char*>(PyUnicode_DATA(text));
+bool digest_of_uid(const std::string& text, core::Digest& out) {
+    if (text.size() != 64) return false;
+    const char* hex = text.data();
     auto nibble = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -162,21 +162,22 @@ std::optional<std::vector<std::uint32_t>> nodes_of_test(const PushedTest& test, 
     }
     // uid() and type() are texts, never null on a node: another value is
     // false for every node.
+    // Texts compare by their text, a str subclass's too.
     for (PyObject* value : test.values) {
         if (!PyUnicode_Check(value)) continue;
-        if (test.kind == PushedTest::Kind::Uid) {
-            core::Digest digest;
-            if (digest_of_uid(value, digest)) add_all(topology.node_names.with_uid(topology, digest), ids);
-            continue;
-        }
-        if (!PyUnicode_CheckExact(value)) return std::nullopt; // a subclass's `==` decides
         Py_ssize_t length = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(value, &length);
         if (!utf8) {
-            PyErr_Clear(); // a lone surrogate: no display form has one
+            PyErr_Clear(); // a lone surrogate: no uid or display form has one
             continue;
         }
-        add_all(topology.node_names.with_display(topology, std::string(utf8, static_cast<std::size_t>(length))), ids);
+        const std::string text(utf8, static_cast<std::size_t>(length));
+        if (test.kind == PushedTest::Kind::Type) {
+            add_all(topology.node_names.with_display(topology, text), ids);
+            continue;
+        }
+        core::Digest digest;
+        if (digest_of_uid(text, digest)) add_all(topology.node_names.with_uid(topology, digest), ids);
     }
     return ids;
 }
