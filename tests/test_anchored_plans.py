@@ -532,3 +532,36 @@ def test_uid_and_type_select_by_their_text(make, function):
     for text, condition in [("(a)-[r]->(b)", f"{function}(a) = $v"), ("(a)-[r]->(b)", f"{function}(a) IN [$v]")]:
         expected = answer(graph.query().match(text).skip(0).where(condition).params(v=wanted), names_in(text))
         assert answer(graph.query().match(text).where(condition).params(v=wanted), names_in(text)) == expected, text
+
+
+class WritesOnEq:
+    """A property value whose `==` gives another node the value looked for, then answers no."""
+
+    def __init__(self, node):
+        self.node = node
+
+    def __eq__(self, other):
+        self.node.properties["k"] = 1
+        return False
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("text, name", [
+    ("(a {k: 1})-[r]->(b)", "a"),
+    ("(b)<-[r]-(a {k: 1})", "a"),
+    ("(x)-[q]->(a {k: 1})-[r]->(b)", "a"),
+    ("(a {k: 1})", "a"),
+])
+def test_a_value_written_mid_run_by_python_code_is_seen_as_the_scan_sees_it(text, name):
+    # The scan tests A first; A's `==` gives B the value. B was no candidate
+    # of the index when the run began, and must still be found.
+    graph, n = graph_with("X", "A", "B", "Y")
+    n["B"].properties["k"] = 2
+    n["A"].properties["k"] = WritesOnEq(n["B"])
+    add_edge(graph, "xa", n["X"], n["A"])
+    add_edge(graph, "xb", n["X"], n["B"])
+    add_edge(graph, "ay", n["A"], n["Y"])
+    add_edge(graph, "by", n["B"], n["Y"])
+    rows = graph.query().match(text).return_(name)
+    assert [str(row[name]) for row in rows] == ["Node(B)"]

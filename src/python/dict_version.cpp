@@ -4,6 +4,8 @@
 // that a scan may still hold.
 #include "dict_version.hpp"
 
+#include <array>
+
 #if PY_VERSION_HEX >= 0x030C0000
 #include <unordered_map>
 #endif
@@ -11,10 +13,29 @@
 namespace velarto::py {
 
 namespace {
-DictFreedListener freed_listener = nullptr;
+
+// The kept indexes of edge dicts and of node dicts: a listener each.
+std::array<DictFreedListener, 4> freed_listeners{};
+
+void tell_freed(PyObject* dict) {
+    for (DictFreedListener listener : freed_listeners) {
+        if (listener) listener(dict);
+    }
+}
+
+[[maybe_unused]] bool any_freed_listener() { return freed_listeners[0] != nullptr; }
+
 } // namespace
 
-void on_dict_freed(DictFreedListener listener) { freed_listener = listener; }
+void on_dict_freed(DictFreedListener listener) {
+    for (DictFreedListener& slot : freed_listeners) {
+        if (slot == listener) return;
+        if (!slot) {
+            slot = listener;
+            return;
+        }
+    }
+}
 
 #if PY_VERSION_HEX >= 0x030C0000
 
@@ -29,7 +50,7 @@ std::unordered_map<PyObject*, std::uint64_t>* versions = nullptr; // watched dic
 int on_dict_event(PyDict_WatchEvent event, PyObject* dict, PyObject*, PyObject*) {
     if (event == PyDict_EVENT_DEALLOCATED) {
         versions->erase(dict);
-        if (freed_listener) freed_listener(dict);
+        tell_freed(dict);
     } else {
         (*versions)[dict] = ++last_version;
     }
@@ -108,7 +129,7 @@ std::uint64_t dict_version(PyObject* dict) { return reinterpret_cast<PyDictObjec
 
 // Only the last reference frees: a dict has no finalizer to bring it back.
 void releasing_dict(PyObject* dict) {
-    if (dict && freed_listener && Py_REFCNT(dict) == 1) freed_listener(dict);
+    if (dict && any_freed_listener() && Py_REFCNT(dict) == 1) tell_freed(dict);
 }
 
 #endif

@@ -41,8 +41,9 @@ std::uint64_t dict_version(PyObject* dict);
 std::uint64_t dict_write_mark();
 bool no_dict_written_since(std::uint64_t& mark);
 
-// The one function told of freed dicts (see above). It must not run Python
-// code or fail: on 3.12+ it runs inside the dict's deallocation.
+// Adds a function told of freed dicts (see above; a few at most, each once).
+// It must not run Python code or fail: on 3.12+ it runs inside the dict's
+// deallocation.
 using DictFreedListener = void (*)(PyObject* dict);
 void on_dict_freed(DictFreedListener listener);
 

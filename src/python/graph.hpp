@@ -11,26 +11,27 @@
 
 namespace velarto::py {
 
-// A reference to a graph's edge dict that reports each drop (dict_version.hpp),
-// so that the edge index kept for the dict goes when the dict is freed, on
-// 3.11 too. Graphs, queries and their copies all hold the dict this way.
-class EdgeDictRef : public Ref {
+// A reference to a graph's dict that reports each drop (dict_version.hpp), so
+// that what is kept for the dict (its edge index, its node table) goes when
+// the dict is freed, on 3.11 too. Graphs, queries and their copies all hold
+// their dicts this way.
+class GraphDictRef : public Ref {
 public:
-    EdgeDictRef() = default;
-    EdgeDictRef(Ref dict) : Ref(std::move(dict)) {}
-    EdgeDictRef(const EdgeDictRef&) = default;
-    EdgeDictRef(EdgeDictRef&&) noexcept = default;
-    EdgeDictRef& operator=(EdgeDictRef other) noexcept {
+    GraphDictRef() = default;
+    GraphDictRef(Ref dict) : Ref(std::move(dict)) {}
+    GraphDictRef(const GraphDictRef&) = default;
+    GraphDictRef(GraphDictRef&&) noexcept = default;
+    GraphDictRef& operator=(GraphDictRef other) noexcept {
         releasing_dict(get());
         Ref::operator=(std::move(other));
         return *this;
     }
-    ~EdgeDictRef() { releasing_dict(get()); }
+    ~GraphDictRef() { releasing_dict(get()); }
 };
 
 struct GraphDicts {
-    Ref nodes;         // node uid -> Node, by convention; any object by Python code
-    EdgeDictRef edges; // edge uid -> Edge
+    GraphDictRef nodes; // node uid -> Node, by convention; any object by Python code
+    GraphDictRef edges; // edge uid -> Edge
 };
 
 struct GraphObject {

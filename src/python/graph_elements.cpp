@@ -17,6 +17,8 @@
 
 namespace velarto::py {
 
+std::uint64_t node_value_writes = 0;
+
 const core::Digest& NodeValue::digest() const { return type->node_digest(); }
 
 const core::Digest& EdgeCore::digest() const {
@@ -108,6 +110,7 @@ int set_properties(Ref& properties, PyObject* value) {
 
 const NodeValue& node_of(PyObject* self) { return as<NodeObject>(self)->value.read(); }
 NodeValue& writable_node(PyObject* self) {
+    ++node_value_writes;
     take_pending_node_values();
     return as<NodeObject>(self)->value.write();
 }

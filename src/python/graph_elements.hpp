@@ -113,6 +113,10 @@ PyObject* shared_edge_to_python(const EdgeValue* edge, ValueKeeper* keeper);
 void take_pending_edge_values();
 void take_pending_node_values();
 
+// How many times a Node's value was written (its `properties` assigned):
+// what a kept index of node objects' dicts checks before it trusts itself.
+extern std::uint64_t node_value_writes;
+
 // Borrowed access to the value inside an object of the exact class, or
 // nullptr with the conversion TypeError set.
 // Inline: scans call them once per element.

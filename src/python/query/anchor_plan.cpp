@@ -8,6 +8,7 @@
 #include "core/condition.hpp"
 #include "query/condition_eval.hpp"
 #include "query/edge_topology.hpp"
+#include "query/node_table.hpp"
 
 namespace velarto::py::query {
 
@@ -154,7 +155,7 @@ std::optional<std::vector<std::uint32_t>> nodes_of_test(const PushedTest& test, 
         for (PyObject* value : test.values) {
             if (!judged_by_hash(value)) return std::nullopt;
         }
-        PropertyIndex* index = topology.property_indexes.of(topology, test.key);
+        PropertyIndex* index = topology.property_indexes.of(test.key, [&] { return end_node_dicts(topology); }, false);
         if (!index) return std::nullopt;
         for (PyObject* value : test.values) index->add_candidates(PyObject_Hash(value), ids); // judged: cannot fail
         if (test.keeps_missing) index->add_missing(ids);
@@ -197,7 +198,7 @@ std::optional<std::vector<std::uint32_t>> nodes_of_pattern(const NodePatternValu
     for (const RequiredProperty& required : pattern.properties) {
         PyObject* value = required.value.get();
         if (!value || !judged_by_hash(value) || !PyUnicode_CheckExact(required.python_key.get())) continue;
-        PropertyIndex* index = topology.property_indexes.of(topology, required.python_key.get());
+        PropertyIndex* index = topology.property_indexes.of(required.python_key.get(), [&] { return end_node_dicts(topology); }, false);
         if (!index) continue;
         std::vector<std::uint32_t> ids;
         index->add_candidates(PyObject_Hash(value), ids);
@@ -207,6 +208,49 @@ std::optional<std::vector<std::uint32_t>> nodes_of_pattern(const NodePatternValu
 }
 
 } // namespace
+
+bool may_narrow_nodes(const NodePatternValue& pattern, const FollowingWhere& where) {
+    if (pattern.type_obj) return false;
+    for (const RequiredProperty& required : pattern.properties) {
+        if (required.value && judged_by_hash(required.value.get())) return true;
+    }
+    std::optional<PushedTest> pushed = pushed_test(where);
+    return pushed && pattern.variable == pushed->variable && pushed->kind == PushedTest::Kind::Property;
+}
+
+std::optional<std::vector<std::uint32_t>> choose_nodes(const NodePatternValue& pattern, NodeTable& table,
+                                                       const FollowingWhere& where) {
+    if (pattern.type_obj || table.nodes.empty()) return std::nullopt; // the lookup by type finds those
+    auto index_of = [&](PyObject* key) { return table.property_indexes.of(key, [&] { return table.owners(); }, true); };
+    std::optional<std::vector<std::uint32_t>> best;
+    auto consider = [&](std::vector<std::uint32_t> ids) {
+        if (!best || ids.size() < best->size()) best = std::move(ids);
+    };
+    for (const RequiredProperty& required : pattern.properties) {
+        PyObject* value = required.value.get();
+        if (!value || !judged_by_hash(value) || !PyUnicode_CheckExact(required.python_key.get())) continue;
+        if (PropertyIndex* index = index_of(required.python_key.get())) {
+            std::vector<std::uint32_t> ids;
+            index->add_candidates(PyObject_Hash(value), ids);
+            consider(std::move(ids));
+        }
+    }
+    std::optional<PushedTest> pushed = pushed_test(where);
+    if (pushed && pattern.variable == pushed->variable && pushed->kind == PushedTest::Kind::Property &&
+        std::all_of(pushed->values.begin(), pushed->values.end(), judged_by_hash)) {
+        if (PropertyIndex* index = index_of(pushed->key)) {
+            std::vector<std::uint32_t> ids;
+            for (PyObject* value : pushed->values) index->add_candidates(PyObject_Hash(value), ids);
+            if (pushed->keeps_missing) index->add_missing(ids);
+            consider(std::move(ids));
+        }
+    }
+    if (best) {
+        std::sort(best->begin(), best->end());
+        best->erase(std::unique(best->begin(), best->end()), best->end());
+    }
+    return best;
+}
 
 std::optional<Anchors> choose_anchors(const PathPatternValue& path, EdgeTopology& topology, const FollowingWhere& where,
                                       bool later_place_wins) {

@@ -24,10 +24,12 @@
 #include <vector>
 
 #include "path_pattern.hpp"
+#include "query/bindings.hpp"
 
 namespace velarto::py::query {
 
 struct EdgeTopology;
+struct NodeTable;
 struct Condition;
 
 struct Anchors {
@@ -42,6 +44,28 @@ struct FollowingWhere {
     const Condition* condition = nullptr;
     PyObject* params = nullptr;
 };
+
+// The `where` after a match, when the binding table holds only variables
+// the match binds (`binds(name)`); else none.
+template <class Binds>
+FollowingWhere narrowing_where(const Bindings& bindings, PyObject* params, const Condition* where, Binds binds) {
+    if (!where) return {};
+    for (const auto& entry : bindings.entries()) {
+        if (!binds(entry.first)) return {};
+    }
+    return FollowingWhere{where, params};
+}
+
+// Whether `choose_nodes` may narrow a node match: a property map with a
+// value an index can judge, or a pushed test of the where on its variable.
+bool may_narrow_nodes(const NodePatternValue& pattern, const FollowingWhere& where);
+
+// The positions of the nodes of `table` that a node match's property map,
+// or the first test of the where after it, leaves (a superset of those it
+// accepts, ascending), or nothing when neither narrows the scan. Runs no
+// Python code and raises nothing.
+std::optional<std::vector<std::uint32_t>> choose_nodes(const NodePatternValue& pattern, NodeTable& table,
+                                                       const FollowingWhere& where);
 
 // The most selective place of `path` a search can start from, or nothing.
 // A place after the first needs fixed hops before it (the search walks back

@@ -32,6 +32,7 @@ void ChainMatcher::start_from(std::shared_ptr<EdgeTopology> topology, Anchors an
     topology_ = std::move(topology);
     anchors_ = std::move(anchors);
     lazy_ = true;
+    writes_.emplace();
     // Short chains test edge use on the chain itself: no table as long as the edges.
     std::uint64_t longest = 0;
     for (std::uint32_t most : max_) longest += most;

@@ -193,6 +193,10 @@ public:
     // Starts the search from these nodes of `topology` (the dict's current
     // one) instead of every edge (anchor_plan.hpp).
     void start_from(std::shared_ptr<EdgeTopology> topology, Anchors anchors);
+    // After a failed run, with no exception set: Python code it ran wrote
+    // properties, so the anchors may have left out nodes that match now; the
+    // match is to be made again by a scan.
+    bool restarting() const { return restart_; }
 
     // What the chains bind: with fixed hops and no Python code to watch, one
     // shared table (`chains`); otherwise a list per place.
@@ -323,6 +327,13 @@ private:
     // may take toward it, in dict order.
     bool lazy_ = false;
     bool linear_used_ = false;
+    std::optional<PropertyWrites> writes_;
+    bool restart_ = false;
+    bool trusted() {
+        if (!lazy_ || writes_->quiet()) return true;
+        restart_ = true;
+        return false;
+    }
     std::optional<Anchors> anchors_;
     std::vector<Ref> met_;
     std::vector<Step> first_steps_;

@@ -1,50 +1,20 @@
-// A few recently used edge topologies, found by dict address and version,
-// dropped when their dict is freed and trimmed to a budget in bytes.
+// The kept edge topologies, and what they make on first use.
 #include "query/edge_topology.hpp"
 
 #include <algorithm>
-#include <array>
 
 #include "dict_version.hpp"
 #include "graph_elements.hpp"
 #include "interrupts.hpp"
+#include "query/kept_per_dict.hpp"
 
 namespace velarto::py::query {
 
 namespace {
 
-struct KeptTopology {
-    PyObject* dict = nullptr; // identity only: never dereferenced
-    std::uint64_t version = 0;
-    std::shared_ptr<EdgeTopology> topology;
-};
+KeptPerDict<EdgeTopology> kept_topologies;
 
-// Most programs query one or two graphs; the least recently used entry goes.
-std::array<KeptTopology, 4> kept;
-
-// What all entries but the first may hold together. An index takes about a
-// quarter of the memory of its graph (130 MB for a million edges).
-constexpr std::size_t kKeptBytes = std::size_t{256} << 20;
-
-// Drops the least recently used entries while they hold more than the budget.
-// Frees C++ memory only: the entries own nothing of Python's.
-void trim_kept() {
-    auto bytes = [](const KeptTopology& entry) { return entry.topology ? entry.topology->bytes() : 0; };
-    std::size_t total = 0;
-    for (std::size_t i = 1; i < kept.size(); ++i) total += bytes(kept[i]);
-    for (std::size_t i = kept.size() - 1; i > 0 && total > kKeptBytes; --i) {
-        total -= bytes(kept[i]);
-        kept[i] = KeptTopology{};
-    }
-}
-
-// The dict is being freed: its entries can never match again (a new dict at
-// its address gets another version), and would only hold memory.
-void forget_freed(PyObject* dict) {
-    for (KeptTopology& entry : kept) {
-        if (entry.dict == dict) entry = KeptTopology{};
-    }
-}
+void forget_freed_topology(PyObject* dict) { kept_topologies.forget(dict); }
 
 std::shared_ptr<EdgeTopology> make_topology(PyObject* dict) {
     auto topology = std::make_shared<EdgeTopology>();
@@ -72,23 +42,11 @@ std::shared_ptr<EdgeTopology> edge_topology(PyObject* dict) {
         PyErr_Clear();
         return make_topology(dict);
     }
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        if (kept[i].dict == dict && kept[i].version == version) {
-            std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(i),
-                        kept.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            trim_kept(); // a search may have grown an entry since the last trim
-            return kept[0].topology;
-        }
-    }
+    if (std::shared_ptr<EdgeTopology> found = kept_topologies.find(dict, version)) return found;
     std::shared_ptr<EdgeTopology> made = make_topology(dict);
     if (!made) return nullptr;
-    on_dict_freed(forget_freed);
-    // A stale entry of the same dict goes first, then the least recently used.
-    auto slot = std::find_if(kept.begin(), kept.end(), [&](const KeptTopology& k) { return k.dict == dict; });
-    if (slot == kept.end()) slot = kept.end() - 1;
-    std::rotate(kept.begin(), slot, slot + 1);
-    kept[0] = KeptTopology{dict, version, made};
-    trim_kept();
+    on_dict_freed(forget_freed_topology);
+    kept_topologies.keep(dict, version, made);
     return made;
 }
 

@@ -2,21 +2,13 @@
 // node, kept between runs while the dict is unchanged.
 //
 // Building the index hashes every edge's two end points; a graph that is
-// queried again and again without being changed pays that once. Whether the
-// dict changed is told by its version (dict_version.hpp), which changes on
-// every write and is never repeated by another dict, even one at the same
-// address after the first is freed. So a kept entry names its dict by address
-// and version only and owns nothing of Python's: while the version matches,
-// the dict itself holds every object the entry points at.
+// queried again and again without being changed pays that once. It is kept
+// per dict address and version (kept_per_dict.hpp): while the version
+// matches, the dict holds every object the topology points at.
 //
 // Only the structure is kept. Properties can change without the dict
-// changing, so every test reads them live, from the objects.
-//
-// An index goes with its dict: it is dropped when the dict is freed (as far
-// as the interpreter lets that be heard, dict_version.hpp). What is kept is
-// also bounded in bytes: the most recently used index stays whatever its size,
-// since it is what makes the next query on a big graph quick, and the others
-// go, least recently used first, while all together hold more than a budget.
+// changing, so every test reads them live, from the objects (or through a
+// property index that knows when its dicts were written).
 #pragma once
 
 #include <Python.h>

@@ -8,6 +8,10 @@
 #include <type_traits>
 
 #include "dict_version.hpp"
+#include "interrupts.hpp"
+#include "prefetch.hpp"
+#include "query/anchor_plan.hpp"
+#include "query/node_table.hpp"
 #include "query/path_matcher.hpp"
 #include "query/query_state.hpp"
 #include "query/row_operations.hpp"
@@ -30,7 +34,45 @@ bool DictWatch::unchanged() const {
 
 namespace {
 
-bool match_node(QueryState& state, const NodePatternValue& pattern) {
+// The nodes at `positions` of the kept table that the pattern accepts, in
+// dict order. Each is held before it is read; Python code (a property's
+// `==`, a signal handler) that changes the dict ends the scan with a
+// RuntimeError, since the nodes not reached yet are borrowed from it. Python
+// code that writes properties may make a node the index left out match: from
+// there on every node is tested, as the scan would.
+template <class Keep>
+bool for_each_indexed_node(PyObject* dict, const NodeTable& table, const std::vector<std::uint32_t>& positions,
+                           const NodePatternValue& pattern, Keep keep) {
+    DictWatch watch(dict);
+    SignalCheck signals;
+    PropertyWrites writes;
+    const bool runs_python = !pattern.properties.empty();
+    bool narrowed = true;
+    std::size_t next = 0; // in `positions` while narrowed, in the table after
+    constexpr std::size_t kObject = 16, kProperties = 8; // asked for ahead: the loads overlap
+    for (;;) {
+        if (narrowed ? next == positions.size() : next == table.nodes.size()) break;
+        if (!signals.tick() || (signals.just_checked() && !watch.unchanged())) return false;
+        const std::uint32_t at = narrowed ? positions[next] : static_cast<std::uint32_t>(next);
+        if (narrowed && next + kObject < positions.size()) prefetch(table.nodes[positions[next + kObject]]);
+        if (narrowed && next + kProperties < positions.size()) {
+            prefetch(node_value(table.nodes[positions[next + kProperties]])->properties.get());
+        }
+        ++next;
+        Ref object = Ref::borrow(table.nodes[at]);
+        const NodeValue& node = *node_value(object.get()); // the table holds Node objects only
+        MatchResult result = node_matches(pattern, node);
+        if (result == MatchResult::Error || !watch.unchanged()) return false;
+        if (result == MatchResult::Match) keep(node, object.get());
+        if (narrowed && runs_python && !writes.quiet()) {
+            narrowed = false;
+            next = at + 1;
+        }
+    }
+    return true;
+}
+
+bool match_node(QueryState& state, const NodePatternValue& pattern, const Condition* where = nullptr) {
     auto found = std::make_shared<NodeValueStore>();
     // A run that ends in a count may never read the values: it holds the
     // dict's objects (one pass over them) and copies only if a step reads
@@ -55,7 +97,25 @@ bool match_node(QueryState& state, const NodePatternValue& pattern) {
         }
         return true;
     };
-    bool ok = for_each_accepted_node(state.graph.nodes.get(), pattern, keep, /*copies=*/!hold);
+    PyObject* dict = state.graph.nodes.get();
+    bool ok;
+    std::shared_ptr<NodeTable> table;
+    std::optional<std::vector<std::uint32_t>> positions;
+    auto binds = [&](const std::string& name) { return pattern.variable == name; };
+    const FollowingWhere following = narrowing_where(*state.bindings, state.params.get(), where, binds);
+    if (may_narrow_nodes(pattern, following)) {
+        table = node_table(dict);
+        if (!table) return false;
+        positions = choose_nodes(pattern, *table, following);
+        // Most nodes left: the scan reads ahead better, and no index is asked
+        // whether it still holds.
+        if (positions && positions->size() > 64 && positions->size() > table->nodes.size() / 8) positions.reset();
+    }
+    if (positions) {
+        ok = for_each_indexed_node(dict, *table, *positions, pattern, keep);
+    } else {
+        ok = for_each_accepted_node(dict, pattern, keep, /*copies=*/!hold);
+    }
     if (!ok) return false;
     found->hold_objects(std::move(held));
     if (pattern.variable) state.writable_bindings().replace(*pattern.variable, ResultList::node_column(std::move(found)));
@@ -67,7 +127,7 @@ bool match_node(QueryState& state, const NodePatternValue& pattern) {
 bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap, const Condition* where) {
     // Patterns are read in place: the operation list never changes them (a
     // schema compiled on first use is filled in, not changed).
-    if (auto* node = std::get_if<NodeForm>(&match.form)) return match_node(state, node->pattern);
+    if (auto* node = std::get_if<NodeForm>(&match.form)) return match_node(state, node->pattern, where);
     if (auto* edge = std::get_if<EdgeForm>(&match.form)) {
         PathPatternValue path;
         path.nodes.resize(2);
@@ -78,7 +138,7 @@ bool run_match(QueryState& state, const MatchOp& match, std::size_t row_cap, con
         return match_chains(state, path, row_cap, where);
     }
     const PathPatternValue& path = std::get<PathForm>(match.form).path;
-    if (path.nodes.size() == 1 && path.edges.empty()) return match_node(state, path.nodes[0]);
+    if (path.nodes.size() == 1 && path.edges.empty()) return match_node(state, path.nodes[0], where);
     if (path.edges.empty()) {
         // Nodes side by side: each node pattern is its own node match.
         for (const NodePatternValue& pattern : path.nodes) {

@@ -113,7 +113,7 @@ HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t fr
 
 int ChainMatcher::accepts(const NodePatternValue& pattern, const NodeValue& node) {
     MatchResult result = node_matches(pattern, node);
-    if (result == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return -1;
+    if (result == MatchResult::Error || (runs_python_ && (!watch_->unchanged() || !trusted()))) return -1;
     return result == MatchResult::Match ? 1 : 0;
 }
 
@@ -152,7 +152,7 @@ int ChainMatcher::take_first(const Step& step) {
     if (!tick()) return -1;
     if (!fits_fixed(0, 0, step)) return 0;
     MatchResult accepted = edge_accepts(path_.edges[0], edge(step.edge));
-    if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return -1;
+    if (accepted == MatchResult::Error || (runs_python_ && (!watch_->unchanged() || !trusted()))) return -1;
     if (accepted == MatchResult::NoMatch) return 0;
     return accepts(path_.nodes[0], from_node(step));
 }
@@ -243,7 +243,7 @@ bool ChainMatcher::search(Frame first) {
         const std::uint32_t hops = top.hops;
         if (!fits_fixed(segment, hops, step)) continue;
         MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
-        if (accepted == MatchResult::Error || (runs_python_ && !watch_->unchanged())) return false;
+        if (accepted == MatchResult::Error || (runs_python_ && (!watch_->unchanged() || !trusted()))) return false;
         if (accepted == MatchResult::NoMatch) continue;
         const std::int64_t arrived = id_to(step);
         if (cannot_finish(segment, hops + 1, arrived)) continue;
@@ -396,63 +396,61 @@ bool ChainProbe::exists(const NodeValue* anchor, bool& found) {
     return ok;
 }
 
-// Whether the binding table holds only variables this path binds: then rows
-// the match drops are rows the table never gets, and a test of the `where`
-// after it may narrow the match.
-bool binds_whole_table(const Bindings& bindings, const PathPatternValue& path) {
-    for (const auto& entry : bindings.entries()) {
-        const std::string& name = entry.first;
-        auto is_name = [&](const auto& pattern) { return pattern.variable && *pattern.variable == name; };
-        if (std::none_of(path.nodes.begin(), path.nodes.end(), is_name) &&
-            std::none_of(path.edges.begin(), path.edges.end(), is_name)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-FollowingWhere narrowing_where(const QueryState& state, const PathPatternValue& path, const Condition* where) {
-    if (!where || !binds_whole_table(*state.bindings, path)) return {};
-    return FollowingWhere{where, state.params.get()};
-}
-
 bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t row_cap, const Condition* where) {
-    ChainMatcher matcher(state, path);
-    matcher.cap = row_cap;
     const bool one_fixed_edge = path.nodes.size() == 2 && path.edges.size() == 1 && !path.edges[0].range;
-    if (!one_fixed_edge) matcher.join_repeated_variables();
+    std::optional<ChainMatcher> matcher;
+    auto make_matcher = [&] {
+        matcher.emplace(state, path);
+        matcher->cap = row_cap;
+        if (!one_fixed_edge) matcher->join_repeated_variables();
+    };
+    make_matcher();
     std::shared_ptr<EdgeTopology> topology = edge_topology(state.graph.edges.get());
     if (!topology) return false;
-    std::optional<Anchors> anchors =
-        choose_anchors(path, *topology, narrowing_where(state, path, where), /*later_place_wins=*/one_fixed_edge);
+    // Rows the match drops are rows the table never gets when the table
+    // holds only this path's variables.
+    auto binds = [&](const std::string& name) {
+        auto is_name = [&](const auto& pattern) { return pattern.variable == name; };
+        return std::any_of(path.nodes.begin(), path.nodes.end(), is_name) ||
+               std::any_of(path.edges.begin(), path.edges.end(), is_name);
+    };
+    const FollowingWhere following = narrowing_where(*state.bindings, state.params.get(), where, binds);
+    std::optional<Anchors> anchors = choose_anchors(path, *topology, following, /*later_place_wins=*/one_fixed_edge);
     std::shared_ptr<ChainTable> counted;
     if (anchors) {
-        matcher.start_from(std::move(topology), std::move(*anchors));
+        matcher->start_from(std::move(topology), std::move(*anchors));
     } else if (state.counting) {
         // Only a count follows: count now, list the rows if a step reads them.
         // Rows that are read anyway are listed by one search instead.
         topology.reset();
-        counted = matcher.counted_table();
+        counted = matcher->counted_table();
     }
     if (counted) {
-        matcher.chains = std::move(counted);
-    } else if (PyErr_Occurred() || !matcher.run()) {
+        matcher->chains = std::move(counted);
+    } else if (PyErr_Occurred()) {
         return false;
+    } else if (!matcher->run()) {
+        if (!matcher->restarting()) return false;
+        // Python code wrote properties mid-search, which may make nodes the
+        // anchors left out match: the scan answers.
+        make_matcher();
+        if (!matcher->run()) return false;
+        matcher->give_edges_to_table();
     } else {
-        matcher.give_edges_to_table();
+        matcher->give_edges_to_table();
     }
     // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the
     // later place (which holds the same nodes, where variables are joined).
     Bindings& bindings = state.writable_bindings();
-    std::shared_ptr<const ChainTable> chains = std::move(matcher.chains);
+    std::shared_ptr<const ChainTable> chains = std::move(matcher->chains);
     for (std::size_t i = 0; i < path.nodes.size(); ++i) {
         if (path.nodes[i].variable) {
             bindings.replace(*path.nodes[i].variable, chains ? ResultList::chain_column(chains, 2 * i)
-                                                             : std::move(matcher.node_lists[i]));
+                                                             : std::move(matcher->node_lists[i]));
         }
         if (i < path.edges.size() && path.edges[i].variable) {
             bindings.replace(*path.edges[i].variable, chains ? ResultList::chain_column(chains, 2 * i + 1)
-                                                             : std::move(matcher.edge_lists[i]));
+                                                             : std::move(matcher->edge_lists[i]));
         }
     }
     return true;

@@ -43,13 +43,11 @@ Held read_value(PyObject* dict, PyObject* key, Py_hash_t key_hash, PyObject*& ou
 
 } // namespace
 
-PropertyIndex::PropertyIndex(const EdgeTopology& topology, PyObject* key) {
-    const Py_hash_t key_hash = PyObject_Hash(key); // an exact str: cached, cannot fail
-    const std::uint32_t nodes = topology.index.node_count();
+DictOwners end_node_dicts(const EdgeTopology& topology) {
     // Each node's dict as the first edge end shows it; the ends whose copy
-    // holds another dict are rarer, and are read as well.
-    std::vector<PyObject*> first(nodes, nullptr);
-    std::vector<std::pair<std::uint32_t, PyObject*>> others;
+    // holds another dict are rarer.
+    std::vector<PyObject*> first(topology.index.node_count(), nullptr);
+    DictOwners others;
     for (std::size_t i = 0; i < topology.edges.size(); ++i) {
         const EdgeCore& core = *reinterpret_cast<EdgeObject*>(topology.edges[i])->value.read().core;
         const std::pair<std::uint32_t, PyObject*> ends[2] = {{topology.index.start_id(i), core.start.properties.get()},
@@ -64,22 +62,30 @@ PropertyIndex::PropertyIndex(const EdgeTopology& topology, PyObject* key) {
     }
     std::sort(others.begin(), others.end());
     others.erase(std::unique(others.begin(), others.end()), others.end());
-    auto read = [&](std::uint32_t id, PyObject* dict) {
+    DictOwners owners;
+    owners.reserve(first.size() + others.size());
+    for (std::uint32_t id = 0; id < first.size(); ++id) {
+        if (first[id]) owners.emplace_back(id, first[id]);
+    }
+    owners.insert(owners.end(), others.begin(), others.end());
+    return owners;
+}
+
+PropertyIndex::PropertyIndex(const DictOwners& owners, PyObject* key, bool node_objects)
+    : node_objects_(node_objects), node_writes_(node_value_writes) {
+    const Py_hash_t key_hash = PyObject_Hash(key); // an exact str: cached, cannot fail
+    for (const auto& [id, dict] : owners) {
         dicts_.push_back(dict);
         PyObject* value = nullptr;
         switch (read_value(dict, key, key_hash, value)) {
-        case Held::Unjudged: unjudged_.push_back(id); return;
+        case Held::Unjudged: unjudged_.push_back(id); break;
         case Held::Missing:
             missing_.push_back(id);
             if (value) by_hash_.emplace_back(PyObject_Hash(value), id); // None
-            return;
-        case Held::Value: by_hash_.emplace_back(PyObject_Hash(value), id); return; // judged: cannot fail
+            break;
+        case Held::Value: by_hash_.emplace_back(PyObject_Hash(value), id); break; // judged: cannot fail
         }
-    };
-    for (std::uint32_t id = 0; id < nodes; ++id) {
-        if (first[id]) read(id, first[id]);
     }
-    for (const auto& [id, dict] : others) read(id, dict);
     std::sort(by_hash_.begin(), by_hash_.end());
     for (auto* ids : {&unjudged_, &missing_}) {
         std::sort(ids->begin(), ids->end());
@@ -95,13 +101,16 @@ PropertyIndex::PropertyIndex(const EdgeTopology& topology, PyObject* key) {
         everyone_ = true;
         dicts_.clear();
         versions_.clear();
-        unjudged_.resize(nodes);
-        for (std::uint32_t id = 0; id < nodes; ++id) unjudged_[id] = id;
+        unjudged_.clear();
+        for (const auto& owner : owners) unjudged_.push_back(owner.first);
+        std::sort(unjudged_.begin(), unjudged_.end());
+        unjudged_.erase(std::unique(unjudged_.begin(), unjudged_.end()), unjudged_.end());
     }
     writes_ = dict_write_mark();
 }
 
 bool PropertyIndex::current() {
+    if (node_objects_ && node_writes_ != node_value_writes) return false;
     if (everyone_) return true; // every node a candidate: never stale
     if (no_dict_written_since(writes_)) return true;
 #if PY_VERSION_HEX < 0x030C0000
@@ -136,7 +145,7 @@ std::size_t PropertyIndex::bytes() const {
            dicts_.capacity() * sizeof(PyObject*) + versions_.capacity() * sizeof(std::uint64_t);
 }
 
-PropertyIndex* PropertyIndexes::of(const EdgeTopology& topology, PyObject* key) {
+std::unique_ptr<PropertyIndex>* PropertyIndexes::find(PyObject* key) {
     Py_ssize_t length = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &length);
     if (!utf8) {
@@ -147,13 +156,12 @@ PropertyIndex* PropertyIndexes::of(const EdgeTopology& topology, PyObject* key) 
     auto found = std::find_if(kept_.begin(), kept_.end(), [&](const auto& entry) { return entry.first == name; });
     if (found != kept_.end()) {
         std::rotate(kept_.begin(), found, found + 1);
-        if (!kept_[0].second->current()) kept_[0].second = std::make_unique<PropertyIndex>(topology, key);
-        return kept_[0].second.get();
+        return &kept_[0].second;
     }
     constexpr std::size_t kKeys = 8; // the keys a program looks nodes up by are few
     if (kept_.size() == kKeys) kept_.pop_back();
-    kept_.insert(kept_.begin(), {name, std::make_unique<PropertyIndex>(topology, key)});
-    return kept_[0].second.get();
+    kept_.insert(kept_.begin(), {name, nullptr});
+    return &kept_[0].second;
 }
 
 std::size_t PropertyIndexes::bytes() const {

@@ -30,6 +30,9 @@
 #include <utility>
 #include <vector>
 
+#include "dict_version.hpp"
+#include "graph_elements.hpp"
+
 namespace velarto::py::query {
 
 struct EdgeTopology;
@@ -37,13 +40,23 @@ struct EdgeTopology;
 // Whether the index can judge `value`: its hash and `==` run no Python code.
 bool judged_by_hash(PyObject* value);
 
+// Who holds which dict: (id, dict) pairs, an id per node (several dicts
+// may share an id, several ids a dict). Borrowed dicts, see above.
+using DictOwners = std::vector<std::pair<std::uint32_t, PyObject*>>;
+
+// The dicts of the nodes at the edges' ends, each (node, dict) pair once.
+DictOwners end_node_dicts(const EdgeTopology& topology);
+
 class PropertyIndex {
 public:
-    // Reads the value under `key` (an exact str) of every end node's dict.
-    // Runs no Python code; can fail only for memory.
-    PropertyIndex(const EdgeTopology& topology, PyObject* key);
+    // Reads the value under `key` (an exact str) of every owner's dict.
+    // Runs no Python code; can fail only for memory. `node_objects`: the
+    // dicts were read from Node objects, whose `properties` may be assigned
+    // without any dict being written.
+    PropertyIndex(const DictOwners& owners, PyObject* key, bool node_objects);
 
-    // Whether no dict it read was written since it was built.
+    // Whether no dict it read was written (nor, with node objects, any
+    // Node's `properties` assigned) since it was built.
     bool current();
 
     // Adds to `out` the ids of every node whose value may equal a value of
@@ -62,18 +75,44 @@ private:
     std::vector<std::uint64_t> versions_;
     std::uint64_t writes_ = 0;
     bool everyone_ = false; // some dict could not be watched: every node a candidate
+    bool node_objects_ = false;
+    std::uint64_t node_writes_ = 0;
+};
+
+// Whether properties may have been written since a run started: a dict
+// written (3.12+: a watched one; 3.11: any) or a Node's `properties`
+// assigned. A run that found its nodes through an index and then ran
+// Python code asks this before it trusts what the index told it.
+class PropertyWrites {
+public:
+    PropertyWrites() : mark_(dict_write_mark()), node_writes_(node_value_writes) {}
+    bool quiet() { return node_writes_ == node_value_writes && no_dict_written_since(mark_); }
+
+private:
+    std::uint64_t mark_;
+    std::uint64_t node_writes_;
 };
 
 // The property indexes one topology keeps, most recently used first, at most
 // a few keys.
 class PropertyIndexes {
 public:
-    // The current index of `key` (an exact str), built when missing or stale;
-    // nullptr (no exception) when the key cannot be read as UTF-8.
-    PropertyIndex* of(const EdgeTopology& topology, PyObject* key);
+    // The current index of `key` (an exact str), built from `owners()` when
+    // missing or stale; nullptr (no exception) when the key cannot be read
+    // as UTF-8. The pointer holds until the next call.
+    template <class Owners>
+    PropertyIndex* of(PyObject* key, Owners owners, bool node_objects) {
+        std::unique_ptr<PropertyIndex>* slot = find(key);
+        if (!slot) return nullptr;
+        if (!*slot || !(*slot)->current()) *slot = std::make_unique<PropertyIndex>(owners(), key, node_objects);
+        return slot->get();
+    }
     std::size_t bytes() const;
 
 private:
+    // The entry of `key`, moved to the front (made empty when new).
+    std::unique_ptr<PropertyIndex>* find(PyObject* key);
+
     std::vector<std::pair<std::string, std::unique_ptr<PropertyIndex>>> kept_;
 };
 

@@ -1,0 +1,53 @@
+// The kept node tables.
+#include "query/node_table.hpp"
+
+#include "dict_version.hpp"
+#include "graph_elements.hpp"
+#include "query/kept_per_dict.hpp"
+
+namespace velarto::py::query {
+
+namespace {
+
+KeptPerDict<NodeTable> kept_node_tables;
+
+void forget_freed_node_table(PyObject* dict) { kept_node_tables.forget(dict); }
+
+std::shared_ptr<NodeTable> make_node_table(PyObject* dict) {
+    auto table = std::make_shared<NodeTable>();
+    table->nodes.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!node_value(value)) return nullptr;
+        table->nodes.push_back(value);
+    }
+    return table;
+}
+
+} // namespace
+
+DictOwners NodeTable::owners() const {
+    DictOwners owners;
+    owners.reserve(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        owners.emplace_back(static_cast<std::uint32_t>(i), node_value(nodes[i])->properties.get());
+    }
+    return owners;
+}
+
+std::shared_ptr<NodeTable> node_table(PyObject* dict) {
+    const std::uint64_t version = dict_version(dict);
+    if (version == 0) {
+        PyErr_Clear(); // the dict cannot be watched: nothing can be kept for it
+        return make_node_table(dict);
+    }
+    if (std::shared_ptr<NodeTable> found = kept_node_tables.find(dict, version)) return found;
+    std::shared_ptr<NodeTable> made = make_node_table(dict);
+    if (!made) return nullptr;
+    on_dict_freed(forget_freed_node_table);
+    kept_node_tables.keep(dict, version, made);
+    return made;
+}
+
+} // namespace velarto::py::query
