@@ -45,9 +45,15 @@ bool OneHopMarks::mark(std::size_t place) {
     auto value_of = [&](std::size_t i) -> const EdgeValue& { return as<EdgeObject>(objects[i])->value.read(); };
     const core::TypeNode* last_type = nullptr;
     MatchResult last_answer = MatchResult::NoMatch;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        if (i + 2 * kAhead < objects.size()) prefetch(objects[i + 2 * kAhead]);
-        if (i + kAhead < objects.size()) prefetch(value_of(i + kAhead).core.get());
+    // An edge pattern of one term type walks that type's edges only.
+    const core::TypeNode* term_type = exact_term_type(edge);
+    const std::vector<std::uint32_t>* only = term_type ? topology_->edges_of_term_type(*term_type) : nullptr;
+    const std::size_t count = only ? only->size() : objects.size();
+    auto position = [&](std::size_t k) -> std::size_t { return only ? (*only)[k] : k; };
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k + 2 * kAhead < count) prefetch(objects[position(k + 2 * kAhead)]);
+        if (k + kAhead < count) prefetch(value_of(position(k + kAhead)).core.get());
+        const std::size_t i = position(k);
         const EdgeValue& value = value_of(i);
         // Without a written term the test reads the term's type alone, and
         // edges of one kind share one type: asked again only when it changes.
