@@ -80,16 +80,6 @@ void fetch_ahead(const EdgePatternValue& pattern, const std::vector<const EdgeVa
 
 } // namespace
 
-// Each position of `only` (in order), or every position below `count`.
-template <class Visit>
-void each_edge(const std::vector<std::uint32_t>* only, std::size_t count, Visit visit) {
-    if (only) {
-        for (std::uint32_t e : *only) visit(e);
-    } else {
-        for (std::size_t e = 0; e < count; ++e) visit(e);
-    }
-}
-
 std::size_t count_chains(const PathPatternValue& path, EdgeTopology& topology, const std::vector<const EdgeValue*>& edges,
                          const std::vector<std::int32_t>& same_place) {
     const EdgeIndex& index = topology.index;
@@ -122,11 +112,14 @@ std::size_t count_chains(const PathPatternValue& path, EdgeTopology& topology, c
     if (two_hops) {
         second_edge.resize(edges.size());
         second_hops.assign(nodes, 0);
+        // Each edge, or each of the one term type the pattern allows.
         const std::vector<std::uint32_t>* only = edges_of(path.edges[1]);
-        each_edge(only, edges.size(), [&](std::size_t e) {
+        const std::size_t count = only ? only->size() : edges.size();
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t e = only ? (*only)[k] : k;
             if (!only) fetch_ahead(path.edges[1], edges, e);
             second_edge[e] = edge_accepts(path.edges[1], *edges[e]) == MatchResult::Match;
-            if (!second_edge[e]) return;
+            if (!second_edge[e]) continue;
             for (int k = orientations(second_way, index, e, ways); k-- > 0;) {
                 const Orientation& hop = ways[k];
                 if (same12 && hop.from != hop.to) continue;
@@ -137,14 +130,16 @@ std::size_t count_chains(const PathPatternValue& path, EdgeTopology& topology, c
                     ++second_hops[hop.from];
                 }
             }
-        });
+        }
     }
     std::size_t chains = 0;
     Orientation again[2];
     const std::vector<std::uint32_t>* only = edges_of(path.edges[0]);
-    each_edge(only, edges.size(), [&](std::size_t e) {
+    const std::size_t count = only ? only->size() : edges.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t e = only ? (*only)[k] : k;
         if (!only) fetch_ahead(path.edges[0], edges, e);
-        if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) return;
+        if (edge_accepts(path.edges[0], *edges[e]) != MatchResult::Match) continue;
         for (int k = orientations(first_way, index, e, ways); k-- > 0;) {
             const Orientation& hop = ways[k];
             if (same01 && hop.from != hop.to) continue;
@@ -174,7 +169,7 @@ std::size_t count_chains(const PathPatternValue& path, EdgeTopology& topology, c
             }
             chains += onward;
         }
-    });
+    }
     return chains;
 }
 
