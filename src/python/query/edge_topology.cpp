@@ -36,18 +36,7 @@ std::shared_ptr<EdgeTopology> make_topology(PyObject* dict) {
 } // namespace
 
 std::shared_ptr<EdgeTopology> edge_topology(PyObject* dict) {
-    const std::uint64_t version = dict_version(dict);
-    if (version == 0) {
-        // The dict cannot be watched: nothing can be kept for it.
-        PyErr_Clear();
-        return make_topology(dict);
-    }
-    if (std::shared_ptr<EdgeTopology> found = kept_topologies.find(dict, version)) return found;
-    std::shared_ptr<EdgeTopology> made = make_topology(dict);
-    if (!made) return nullptr;
-    on_dict_freed(forget_freed_topology);
-    kept_topologies.keep(dict, version, made);
-    return made;
+    return kept_topologies.current(dict, make_topology, forget_freed_topology);
 }
 
 const std::vector<std::uint32_t>* EdgeTopology::edges_of_term_type(const core::TypeNode& type) {

@@ -18,12 +18,32 @@
 #include <cstdint>
 #include <memory>
 
+#include "dict_version.hpp"
+
 namespace velarto::py::query {
 
 // `Made` has `std::size_t bytes() const`.
 template <class Made>
 class KeptPerDict {
 public:
+    // What is kept for `dict` as it is now, else `make(dict)` (nullptr with
+    // an exception set on failure), kept while the dict can be watched.
+    // `forget` is the function that calls this cache's `forget`.
+    template <class Make>
+    std::shared_ptr<Made> current(PyObject* dict, Make make, DictFreedListener forget) {
+        const std::uint64_t version = dict_version(dict);
+        if (version == 0) {
+            PyErr_Clear(); // the dict cannot be watched: nothing can be kept for it
+            return make(dict);
+        }
+        if (std::shared_ptr<Made> found = find(dict, version)) return found;
+        std::shared_ptr<Made> made = make(dict);
+        if (!made) return nullptr;
+        on_dict_freed(forget);
+        keep(dict, version, made);
+        return made;
+    }
+
     // The entry of `dict` at `version`, now the most recently used; nullptr
     // when none is kept.
     std::shared_ptr<Made> find(PyObject* dict, std::uint64_t version) {

@@ -37,17 +37,7 @@ DictOwners NodeTable::owners() const {
 }
 
 std::shared_ptr<NodeTable> node_table(PyObject* dict) {
-    const std::uint64_t version = dict_version(dict);
-    if (version == 0) {
-        PyErr_Clear(); // the dict cannot be watched: nothing can be kept for it
-        return make_node_table(dict);
-    }
-    if (std::shared_ptr<NodeTable> found = kept_node_tables.find(dict, version)) return found;
-    std::shared_ptr<NodeTable> made = make_node_table(dict);
-    if (!made) return nullptr;
-    on_dict_freed(forget_freed_node_table);
-    kept_node_tables.keep(dict, version, made);
-    return made;
+    return kept_node_tables.current(dict, make_node_table, forget_freed_node_table);
 }
 
 } // namespace velarto::py::query
