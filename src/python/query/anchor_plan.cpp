@@ -147,23 +147,56 @@ void add_all(const std::vector<std::uint32_t>* ids, std::vector<std::uint32_t>& 
     if (ids) out.insert(out.end(), ids->begin(), ids->end());
 }
 
+// Keeps `ids` when it is the first or the smallest set so far.
+void keep_smaller(std::optional<std::vector<std::uint32_t>>& best, std::vector<std::uint32_t> ids) {
+    if (!best || ids.size() < best->size()) best = std::move(ids);
+}
+
+// The best of a property map's keys through `index_of(key)` (a kept
+// PropertyIndex or nullptr): the ids whose value may equal the map's.
+// Nothing when no key has a value an index can judge.
+template <class IndexOf>
+std::optional<std::vector<std::uint32_t>> nodes_of_map(const RequiredProperties& properties, IndexOf index_of) {
+    std::optional<std::vector<std::uint32_t>> best;
+    for (const RequiredProperty& required : properties) {
+        PyObject* value = required.value.get();
+        if (!value || !judged_by_hash(value) || !PyUnicode_CheckExact(required.python_key.get())) continue;
+        if (PropertyIndex* index = index_of(required.python_key.get())) {
+            std::vector<std::uint32_t> ids;
+            index->add_candidates(PyObject_Hash(value), ids); // judged: cannot fail
+            keep_smaller(best, std::move(ids));
+        }
+    }
+    return best;
+}
+
+// The ids a pushed property test can be true (or, with more tests after it,
+// null) for; nothing when the index cannot judge a value.
+template <class IndexOf>
+std::optional<std::vector<std::uint32_t>> nodes_of_property_test(const PushedTest& test, IndexOf index_of) {
+    if (!std::all_of(test.values.begin(), test.values.end(), judged_by_hash)) return std::nullopt;
+    PropertyIndex* index = index_of(test.key);
+    if (!index) return std::nullopt;
+    std::vector<std::uint32_t> ids;
+    for (PyObject* value : test.values) index->add_candidates(PyObject_Hash(value), ids); // judged: cannot fail
+    if (test.keeps_missing) index->add_missing(ids);
+    return ids;
+}
+
+// The property index of `key` over the nodes at the edges' ends.
+auto end_node_index(EdgeTopology& topology) {
+    return [&topology](PyObject* key) {
+        return topology.property_indexes.of(key, [&] { return end_node_dicts(topology); }, false);
+    };
+}
+
 // The nodes the pushed test can be true (or, with more tests after it,
 // null) for; nothing when the index cannot judge a value.
 std::optional<std::vector<std::uint32_t>> nodes_of_test(const PushedTest& test, EdgeTopology& topology) {
-    std::vector<std::uint32_t> ids;
-    if (test.kind == PushedTest::Kind::Property) {
-        for (PyObject* value : test.values) {
-            if (!judged_by_hash(value)) return std::nullopt;
-        }
-        PropertyIndex* index = topology.property_indexes.of(test.key, [&] { return end_node_dicts(topology); }, false);
-        if (!index) return std::nullopt;
-        for (PyObject* value : test.values) index->add_candidates(PyObject_Hash(value), ids); // judged: cannot fail
-        if (test.keeps_missing) index->add_missing(ids);
-        return ids;
-    }
+    if (test.kind == PushedTest::Kind::Property) return nodes_of_property_test(test, end_node_index(topology));
     // uid() and type() are texts, never null on a node: another value is
-    // false for every node.
-    // Texts compare by their text, a str subclass's too.
+    // false for every node. Texts compare by their text, a str subclass's too.
+    std::vector<std::uint32_t> ids;
     for (PyObject* value : test.values) {
         if (!PyUnicode_Check(value)) continue;
         Py_ssize_t length = 0;
@@ -194,17 +227,7 @@ std::optional<std::vector<std::uint32_t>> nodes_of_pattern(const NodePatternValu
         if (id >= 0) ids.push_back(static_cast<std::uint32_t>(id));
         return ids;
     }
-    std::optional<std::vector<std::uint32_t>> best;
-    for (const RequiredProperty& required : pattern.properties) {
-        PyObject* value = required.value.get();
-        if (!value || !judged_by_hash(value) || !PyUnicode_CheckExact(required.python_key.get())) continue;
-        PropertyIndex* index = topology.property_indexes.of(required.python_key.get(), [&] { return end_node_dicts(topology); }, false);
-        if (!index) continue;
-        std::vector<std::uint32_t> ids;
-        index->add_candidates(PyObject_Hash(value), ids);
-        if (!best || ids.size() < best->size()) best = std::move(ids);
-    }
-    return best;
+    return nodes_of_map(pattern.properties, end_node_index(topology));
 }
 
 } // namespace
@@ -222,33 +245,17 @@ std::optional<std::vector<std::uint32_t>> choose_nodes(const NodePatternValue& p
                                                        const FollowingWhere& where) {
     if (pattern.type_obj || table.nodes.empty()) return std::nullopt; // the lookup by type finds those
     auto index_of = [&](PyObject* key) { return table.property_indexes.of(key, [&] { return table.owners(); }, true); };
-    std::optional<std::vector<std::uint32_t>> best;
-    auto consider = [&](std::vector<std::uint32_t> ids) {
-        if (!best || ids.size() < best->size()) best = std::move(ids);
-    };
-    for (const RequiredProperty& required : pattern.properties) {
-        PyObject* value = required.value.get();
-        if (!value || !judged_by_hash(value) || !PyUnicode_CheckExact(required.python_key.get())) continue;
-        if (PropertyIndex* index = index_of(required.python_key.get())) {
-            std::vector<std::uint32_t> ids;
-            index->add_candidates(PyObject_Hash(value), ids);
-            consider(std::move(ids));
-        }
-    }
+    std::optional<std::vector<std::uint32_t>> best = nodes_of_map(pattern.properties, index_of);
     std::optional<PushedTest> pushed = pushed_test(where);
-    if (pushed && pattern.variable == pushed->variable && pushed->kind == PushedTest::Kind::Property &&
-        std::all_of(pushed->values.begin(), pushed->values.end(), judged_by_hash)) {
-        if (PropertyIndex* index = index_of(pushed->key)) {
-            std::vector<std::uint32_t> ids;
-            for (PyObject* value : pushed->values) index->add_candidates(PyObject_Hash(value), ids);
-            if (pushed->keeps_missing) index->add_missing(ids);
-            consider(std::move(ids));
-        }
+    if (pushed && pattern.variable == pushed->variable && pushed->kind == PushedTest::Kind::Property) {
+        if (auto ids = nodes_of_property_test(*pushed, index_of)) keep_smaller(best, std::move(*ids));
     }
-    if (best) {
-        std::sort(best->begin(), best->end());
-        best->erase(std::unique(best->begin(), best->end()), best->end());
-    }
+    if (!best) return std::nullopt;
+    std::sort(best->begin(), best->end());
+    best->erase(std::unique(best->begin(), best->end()), best->end());
+    // Most nodes left: the scan reads ahead better, and no index is asked
+    // whether it still holds.
+    if (best->size() > 64 && best->size() > table.nodes.size() / 8) return std::nullopt;
     return best;
 }
 

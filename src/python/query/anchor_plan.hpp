@@ -62,8 +62,8 @@ bool may_narrow_nodes(const NodePatternValue& pattern, const FollowingWhere& whe
 
 // The positions of the nodes of `table` that a node match's property map,
 // or the first test of the where after it, leaves (a superset of those it
-// accepts, ascending), or nothing when neither narrows the scan. Runs no
-// Python code and raises nothing.
+// accepts, ascending), or nothing when neither narrows the scan enough to
+// beat it. Runs no Python code and raises nothing.
 std::optional<std::vector<std::uint32_t>> choose_nodes(const NodePatternValue& pattern, NodeTable& table,
                                                        const FollowingWhere& where);
 

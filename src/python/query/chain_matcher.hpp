@@ -270,6 +270,16 @@ private:
         return !lazy_ || !signals_.just_checked() || watch_->unchanged();
     }
     bool matches_nothing() const;
+    // After a test that may have run Python code: false when the edge dict
+    // changed (RuntimeError set) or, in an anchored run, properties were
+    // written (no exception: the match is made again by a scan).
+    bool readable_after_python() {
+        if (!runs_python_) return true;
+        if (!watch_->unchanged()) return false;
+        if (!lazy_ || writes_->quiet()) return true;
+        restart_ = true;
+        return false;
+    }
     // Whether `node`, reached at `place`, is the node of the earlier place
     // that shares its variable (always, when none does).
     bool same_as_earlier(std::size_t place, const NodeValue& node) const {
@@ -322,18 +332,14 @@ private:
     std::vector<std::int32_t> same_place_;
     bool edge_repeats_ = false;
     // An anchored run: the edges it met (held), whether edge use is tested on
-    // the chain itself (short chains: no table as long as the edges), its
+    // the chain itself (short chains: no table as long as the edges), the
+    // property writes it watches and whether they asked for a scan, its
     // first hops, and per segment before the anchor place the steps each node
     // may take toward it, in dict order.
     bool lazy_ = false;
     bool linear_used_ = false;
     std::optional<PropertyWrites> writes_;
     bool restart_ = false;
-    bool trusted() {
-        if (!lazy_ || writes_->quiet()) return true;
-        restart_ = true;
-        return false;
-    }
     std::optional<Anchors> anchors_;
     std::vector<Ref> met_;
     std::vector<Step> first_steps_;

@@ -107,9 +107,6 @@ bool match_node(QueryState& state, const NodePatternValue& pattern, const Condit
         table = node_table(dict);
         if (!table) return false;
         positions = choose_nodes(pattern, *table, following);
-        // Most nodes left: the scan reads ahead better, and no index is asked
-        // whether it still holds.
-        if (positions && positions->size() > 64 && positions->size() > table->nodes.size() / 8) positions.reset();
     }
     if (positions) {
         ok = for_each_indexed_node(dict, *table, *positions, pattern, keep);

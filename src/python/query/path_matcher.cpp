@@ -113,7 +113,7 @@ HopCandidates ChainMatcher::candidates_from(std::size_t segment, std::int64_t fr
 
 int ChainMatcher::accepts(const NodePatternValue& pattern, const NodeValue& node) {
     MatchResult result = node_matches(pattern, node);
-    if (result == MatchResult::Error || (runs_python_ && (!watch_->unchanged() || !trusted()))) return -1;
+    if (result == MatchResult::Error || !readable_after_python()) return -1;
     return result == MatchResult::Match ? 1 : 0;
 }
 
@@ -152,7 +152,7 @@ int ChainMatcher::take_first(const Step& step) {
     if (!tick()) return -1;
     if (!fits_fixed(0, 0, step)) return 0;
     MatchResult accepted = edge_accepts(path_.edges[0], edge(step.edge));
-    if (accepted == MatchResult::Error || (runs_python_ && (!watch_->unchanged() || !trusted()))) return -1;
+    if (accepted == MatchResult::Error || !readable_after_python()) return -1;
     if (accepted == MatchResult::NoMatch) return 0;
     return accepts(path_.nodes[0], from_node(step));
 }
@@ -243,7 +243,7 @@ bool ChainMatcher::search(Frame first) {
         const std::uint32_t hops = top.hops;
         if (!fits_fixed(segment, hops, step)) continue;
         MatchResult accepted = edge_accepts(path_.edges[segment], edge(step.edge));
-        if (accepted == MatchResult::Error || (runs_python_ && (!watch_->unchanged() || !trusted()))) return false;
+        if (accepted == MatchResult::Error || !readable_after_python()) return false;
         if (accepted == MatchResult::NoMatch) continue;
         const std::int64_t arrived = id_to(step);
         if (cannot_finish(segment, hops + 1, arrived)) continue;
@@ -429,14 +429,14 @@ bool match_chains(QueryState& state, const PathPatternValue& path, std::size_t r
         matcher->chains = std::move(counted);
     } else if (PyErr_Occurred()) {
         return false;
-    } else if (!matcher->run()) {
-        if (!matcher->restarting()) return false;
-        // Python code wrote properties mid-search, which may make nodes the
-        // anchors left out match: the scan answers.
-        make_matcher();
-        if (!matcher->run()) return false;
-        matcher->give_edges_to_table();
     } else {
+        if (!matcher->run()) {
+            if (!matcher->restarting()) return false;
+            // Python code wrote properties mid-search, which may make nodes
+            // the anchors left out match: the scan answers.
+            make_matcher();
+            if (!matcher->run()) return false;
+        }
         matcher->give_edges_to_table();
     }
     // Bind in path order: n0, e0, n1, e1, ...; a name used twice keeps the
