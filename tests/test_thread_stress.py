@@ -56,6 +56,10 @@ READS = [
     lambda: g.query().match(node="n").where("NOT exists((n)<-[]-())").return_("n"),
     lambda: g.query().match("(a)-[r]->(b)").return_("b", "count(*) AS c", "sum(r.k) AS s"),
     lambda: g.query().match("(a)-[r]->(b)").order_by("r", "k").limit(50).return_("r"),
+    # searches that start from selected nodes, through kept property indexes
+    lambda: g.query().match("(a {k: 1})-[r]->(b)").return_("b"),
+    lambda: g.query().match("(a)-[r]->(b {k: 2})-[s]->(c)").return_count(),
+    lambda: g.query().match(node="n").where("n.k IN [3, 4] AND n.w IS NULL").return_("n"),
 ]
 
 rows = []  # row objects shared between threads: they read their values in place
