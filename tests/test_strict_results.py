@@ -36,9 +36,9 @@ def refusal(call) -> str:
 # --- return_ and return_distinct ------------------------------------------------------------------
 
 @pytest.mark.parametrize("item, column", [
-    ("CASE WHEN n.x > 1 THEN 'big' END AS c", 6),  # CASE reads as a name; WHEN cannot follow it
+    ("CASE WHEN n.x > 1 THEN 'big' AS c", 30),     # no END
     ("length(r)", 1),                               # unknown function
-    ("n.l[0] AS i", 4),                             # no indexing yet: not a name.key either
+    ("n.l[0 AS i", 7),                              # the index is not closed
     ("count(count(*))", 7),
     ("sum(n.x, 1)", 1),
     ("count(*) AS", 12),

@@ -69,21 +69,27 @@ Op binary_op(Tok kind) {
     }
 }
 
+bool same_name(std::string_view name, std::string_view word) {
+    if (name.size() != word.size()) return false;
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (lower(name[i]) != lower(word[i])) return false;
+    }
+    return true;
+}
+
 std::optional<Function> function_named(std::string_view word) {
-    static constexpr Function kAll[] = {Function::Type,    Function::Name,    Function::Uid,
-                                        Function::Size,    Function::ToLower, Function::ToUpper,
-                                        Function::Coalesce, Function::Compose, Function::Count,
-                                        Function::Sum,     Function::Avg,     Function::Min,
-                                        Function::Max,     Function::Collect};
-    for (Function function : kAll) {
-        std::string_view name = function_name(function);
-        if (name.size() != word.size()) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i) {
-            auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-            same = lower(name[i]) == lower(word[i]);
-        }
-        if (same) return function;
+    constexpr auto kCount = static_cast<int>(Function::Collect) + 1;
+    for (int i = 0; i < kCount; ++i) {
+        auto function = static_cast<Function>(i);
+        if (same_name(function_name(function), word)) return function;
+    }
+    return std::nullopt;
+}
+
+std::optional<form::Quantifier> quantifier_named(std::string_view word) {
+    for (std::uint8_t q = form::All; q <= form::Single; ++q) {
+        if (same_name(quantifier_name(q), word)) return static_cast<form::Quantifier>(q);
     }
     return std::nullopt;
 }
@@ -212,13 +218,17 @@ private:
         std::vector<Pending> pending;
     };
 
-    // A bracket level being read: the whole text, a group, or the items of a
-    // list, a call or an aggregate (whose node collects them).
-    enum class FrameKind { Top, Group, List, Call, Aggregate };
+    // A bracket level being read: the whole text, a group, or the parts of a
+    // list, a call, an aggregate, a map, an index or slice, a CASE, a list
+    // comprehension or a quantifier (whose node collects them). `part` says
+    // which part of a CASE, a slice or a comprehension is being read.
+    enum class FrameKind { Top, Group, List, Call, Aggregate, Map, Index, Case, Comprehension, Quantifier };
+    enum Part : int { kItem, kSubject, kWhen, kThen, kElse, kSource, kPredicate, kProjection, kSliceEnd };
     struct Frame {
         FrameKind kind;
         Stacks stacks;
         ExprNode node{ExprKind::List, 0};
+        int part = kItem;
     };
 
     // The whole text: operands and operators, with brackets as frames.
@@ -239,6 +249,16 @@ private:
                 continue;
             }
             Stacks& stacks = frames.back().stacks;
+            // Postfix: `value[i]`, `value[a..b]` and `value.key` bind tighter than any operator.
+            if (peek().kind == Tok::LBracket) {
+                if (!open_index(frames)) return kFailed;
+                need_operand = true;
+                continue;
+            }
+            if (peek().kind == Tok::Dot) {
+                if (!property_of(stacks.operands.back())) return kFailed;
+                continue;
+            }
             int level = infix_level(peek());
             if (level != kNone) {
                 if (!reduce(stacks, level)) return kFailed;
@@ -272,20 +292,95 @@ private:
         }
     }
 
-    // The end of one item of the innermost frame (not the top one): the next
-    // item follows (0), or the frame closes and its node becomes an operand
+    bool at_word(std::string_view lower) { return peek().kind == Tok::Word && same_ignoring_case(source(peek()), lower); }
+
+    // The end of one part of the innermost frame (not the top one): another
+    // part follows (0), or the frame closes and its node becomes an operand
     // of the frame around it (1). -1 on failure.
     int end_item(std::vector<Frame>& frames, std::uint32_t value) {
         Frame& frame = frames.back();
         std::uint32_t made = value;
-        if (frame.kind == FrameKind::Group) {
+        auto next_part = [&](int part) {
+            frame.part = part;
+            frame.stacks = Stacks{};
+            return 0;
+        };
+        switch (frame.kind) {
+        case FrameKind::Group:
             if (!expect(Tok::RParen, "')'")) return -1;
-        } else {
+            frames.pop_back();
+            frames.back().stacks.operands.push_back(made);
+            return 1;
+        case FrameKind::Case:
+            frame.node.operands.push_back(value);
+            if (frame.part == kWhen) {
+                if (!at_word("then")) return expected("'THEN'"), -1;
+                advance();
+                return next_part(kThen);
+            }
+            if (at_word("when") && frame.part != kElse) {
+                advance();
+                return next_part(kWhen);
+            }
+            if (frame.part == kSubject) return expected("'WHEN'"), -1;
+            if (at_word("else") && frame.part == kThen) {
+                advance();
+                frame.node.form |= form::kElse;
+                return next_part(kElse);
+            }
+            if (!at_word("end")) return expected(frame.part == kElse ? "'END'" : "'WHEN', 'ELSE' or 'END'"), -1;
+            advance();
+            break;
+        case FrameKind::Comprehension:
+        case FrameKind::Quantifier: {
+            const bool quantifier = frame.kind == FrameKind::Quantifier;
+            frame.node.operands.push_back(value);
+            if (frame.part == kSource) scopes_.push_back(frame.node.text); // the variable is seen from here on
+            if (frame.part == kSource && at_word("where")) {
+                advance();
+                frame.node.form |= form::kWhere;
+                return next_part(kPredicate);
+            }
+            if (quantifier && frame.part == kSource) return expected("'WHERE'"), -1;
+            if (!quantifier && frame.part != kProjection && peek().kind == Tok::Pipe) {
+                advance();
+                frame.node.form |= form::kProjection;
+                return next_part(kProjection);
+            }
+            const char* close_text = quantifier ? "')'"
+                                   : frame.part == kSource ? "'WHERE', '|' or ']'"
+                                   : frame.part == kPredicate ? "'|' or ']'" : "']'";
+            if (!expect(quantifier ? Tok::RParen : Tok::RBracket, close_text)) return -1;
+            scopes_.pop_back();
+            --comprehension_depth_;
+            break;
+        }
+        case FrameKind::Index:
+            frame.node.operands.push_back(value);
+            if (frame.part == kItem && peek().kind == Tok::DotDot) {
+                advance();
+                frame.node.kind = ExprKind::Slice;
+                frame.node.form |= form::kFrom;
+                if (peek().kind != Tok::RBracket) return next_part(kSliceEnd);
+            } else if (frame.part == kSliceEnd) {
+                frame.node.form |= form::kTo;
+            }
+            if (!expect(Tok::RBracket, frame.part == kItem ? "'..' or ']'" : "']'")) return -1;
+            break;
+        case FrameKind::Map:
             frame.node.operands.push_back(value);
             if (peek().kind == Tok::Comma) {
                 advance();
-                frame.stacks = Stacks{};
-                return 0;
+                if (!map_key(frame.node)) return -1;
+                return next_part(kItem);
+            }
+            if (!expect(Tok::RBrace, "',' or '}'")) return -1;
+            break;
+        default: {
+            frame.node.operands.push_back(value);
+            if (peek().kind == Tok::Comma) {
+                advance();
+                return next_part(kItem);
             }
             bool list = frame.kind == FrameKind::List;
             const char* close_text = list ? "',' or ']'" : frame.kind == FrameKind::Call ? "',' or ')'" : "')'";
@@ -298,9 +393,11 @@ private:
                 --aggregate_depth_;
                 saw_aggregate_ = true;
             }
-            made = add(std::move(frame.node));
-            if (made == kFailed) return -1;
+            break;
         }
+        }
+        made = add(std::move(frame.node));
+        if (made == kFailed) return -1;
         frames.pop_back();
         frames.back().stacks.operands.push_back(made);
         return 1;
@@ -390,6 +487,7 @@ private:
             frames.push_back(Frame{FrameKind::Group, {}, ExprNode(ExprKind::List, 0)});
             return 1;
         case Tok::LBracket: return open_list(frames, out);
+        case Tok::LBrace: return open_map(frames, out);
         case Tok::Quoted: out = variable(); break;
         case Tok::Integer: case Tok::Float: case Tok::String: out = literal(); break;
         case Tok::Parameter: out = parameter(); break;
@@ -398,6 +496,7 @@ private:
             case Keyword::True: case Keyword::False: case Keyword::Null: out = literal(); break;
             case Keyword::None:
                 if (peek(1).kind == Tok::LParen) return open_call(frames, out);
+                if (at_word("case") && starts_operand(peek(1))) return open_case(frames);
                 out = variable();
                 break;
             default: out = unexpected(); break;
@@ -406,6 +505,86 @@ private:
         default: out = unexpected(); break;
         }
         return out == kFailed ? -1 : 0;
+    }
+
+    // Whether `token` can begin an operand (so that `case` before it opens a CASE
+    // rather than naming a variable).
+    static bool starts_operand(const Token& token) {
+        switch (token.kind) {
+        case Tok::Quoted: case Tok::Integer: case Tok::Float: case Tok::String: case Tok::Parameter:
+        case Tok::LParen: case Tok::LBracket: case Tok::LBrace:
+            return true;
+        case Tok::Word:
+            return token.keyword == Keyword::None || token.keyword == Keyword::Not || token.keyword == Keyword::True ||
+                   token.keyword == Keyword::False || token.keyword == Keyword::Null;
+        default: return false;
+        }
+    }
+
+    // CASE [subject] WHEN ... THEN ... [ELSE ...] END
+    int open_case(std::vector<Frame>& frames) {
+        ExprNode node(ExprKind::Case, advance().column);
+        int part = kSubject;
+        if (at_word("when")) {
+            advance();
+            part = kWhen;
+        } else {
+            node.form |= form::kSimple;
+        }
+        frames.push_back(Frame{FrameKind::Case, {}, std::move(node), part});
+        return 1;
+    }
+
+    // A map literal `{key: value, ...}`; keys are names, backticked names or texts.
+    int open_map(std::vector<Frame>& frames, std::uint32_t& out) {
+        ExprNode node(ExprKind::Map, advance().column);
+        if (peek().kind == Tok::RBrace) {
+            advance();
+            out = add(std::move(node));
+            return out == kFailed ? -1 : 0;
+        }
+        if (!map_key(node)) return -1;
+        frames.push_back(Frame{FrameKind::Map, {}, std::move(node)});
+        return 1;
+    }
+
+    bool map_key(ExprNode& node) {
+        const Token& key = peek();
+        if (key.kind != Tok::Word && key.kind != Tok::Quoted && key.kind != Tok::String) {
+            expected("a map key");
+            return false;
+        }
+        node.keys.push_back(key.kind == Tok::Word ? std::string(source(key)) : key.value);
+        advance();
+        return expect(Tok::Colon, "':'");
+    }
+
+    // `value[` after an operand: an index or a slice of the operand on top.
+    bool open_index(std::vector<Frame>& frames) {
+        Stacks& stacks = frames.back().stacks;
+        ExprNode node(ExprKind::Index, advance().column);
+        node.operands.push_back(stacks.operands.back());
+        stacks.operands.pop_back();
+        int part = kItem;
+        if (peek().kind == Tok::DotDot) { // `value[..b]`
+            advance();
+            node.kind = ExprKind::Slice;
+            part = kSliceEnd;
+        }
+        frames.push_back(Frame{FrameKind::Index, {}, std::move(node), part});
+        return true;
+    }
+
+    // `value.key` after an operand that is not a plain variable.
+    bool property_of(std::uint32_t& operand) {
+        ExprNode node(ExprKind::PropertyOf, advance().column);
+        const Token& key = peek();
+        if (key.kind != Tok::Word && key.kind != Tok::Quoted) return expected("a property name"), false;
+        node.key = key.kind == Tok::Quoted ? key.value : std::string(source(key));
+        advance();
+        node.operands.push_back(operand);
+        operand = add(std::move(node));
+        return operand != kFailed;
     }
 
     std::uint32_t literal() {
@@ -434,8 +613,28 @@ private:
             out = add(std::move(node));
             return out == kFailed ? -1 : 0;
         }
+        if (names_local(peek()) && peek(1).kind == Tok::Word && peek(1).keyword == Keyword::In) {
+            node.kind = ExprKind::Comprehension;
+            open_scope(frames, FrameKind::Comprehension, std::move(node));
+            return 1;
+        }
         frames.push_back(Frame{FrameKind::List, {}, std::move(node)});
         return 1;
+    }
+
+    // `x IN` of a comprehension or a quantifier: a plain or backticked name.
+    static bool names_local(const Token& token) {
+        return (token.kind == Tok::Word && token.keyword == Keyword::None) || token.kind == Tok::Quoted;
+    }
+
+    // At `x IN`: the frame that reads the list, then what sees `x`.
+    void open_scope(std::vector<Frame>& frames, FrameKind kind, ExprNode node) {
+        Token name = advance();
+        node.text = name.kind == Tok::Quoted ? name.value : std::string(source(name));
+        node.slot = static_cast<std::uint32_t>(scopes_.size());
+        advance(); // IN
+        ++comprehension_depth_;
+        frames.push_back(Frame{kind, {}, std::move(node), kSource});
     }
 
     // A function call, an aggregate or exists(...), at the function's name.
@@ -443,6 +642,17 @@ private:
         if (same_ignoring_case(source(peek()), "exists")) {
             out = exists();
             return out == kFailed ? -1 : 0;
+        }
+        if (std::optional<form::Quantifier> quantifier = quantifier_named(source(peek()))) {
+            ExprNode node(ExprKind::Quantifier, peek().column);
+            node.form = *quantifier;
+            advance();
+            advance(); // the '('
+            if (!names_local(peek()) || peek(1).kind != Tok::Word || peek(1).keyword != Keyword::In) {
+                return expected("'variable IN list WHERE predicate'"), -1;
+            }
+            open_scope(frames, FrameKind::Quantifier, std::move(node));
+            return 1;
         }
         std::optional<Function> function = function_named(source(peek()));
         if (!function) return fail("unknown function '" + std::string(source(peek())) + "'", peek().column), -1;
@@ -454,6 +664,10 @@ private:
             if (!aggregates_allowed_) return fail("aggregate " + called + " cannot be used in a condition", node.column), -1;
             if (aggregate_depth_ > 0) {
                 return fail("aggregate " + called + " cannot stand inside another aggregate", node.column), -1;
+            }
+            if (comprehension_depth_ > 0) {
+                return fail("aggregate " + called + " cannot stand inside a list comprehension or a quantifier",
+                            node.column), -1;
             }
         }
         advance();
@@ -499,21 +713,32 @@ private:
 
     bool arity_fits(Function function, std::size_t given, std::size_t column) {
         std::string called = std::string(function_name(function)) + "()";
-        if (function == Function::Coalesce && given == 0) {
-            fail(called + " takes at least one argument but was given none", column);
-            return false;
+        std::size_t least = 1, most = 1;
+        if (!is_aggregate(function)) {
+            least = function_row(function).least;
+            most = function_row(function).most;
         }
-        if (function != Function::Coalesce && given != 1) {
-            fail(called + " takes exactly one argument but was given " + std::to_string(given), column);
-            return false;
-        }
-        return true;
+        if (given >= least && given <= most) return true;
+        auto count = [](std::size_t n) { return n == 1 ? std::string("one argument") : std::to_string(n) + " arguments"; };
+        std::string takes = least == most ? "exactly " + count(least)
+                          : most == kMany ? "at least " + count(least)
+                          : std::to_string(least) + " or " + count(most);
+        std::string was = given == 0 && most == kMany ? "none" : std::to_string(given);
+        fail(called + " takes " + takes + " but was given " + was, column);
+        return false;
     }
 
     std::uint32_t variable() {
         const Token& name = advance();
         ExprNode node(ExprKind::Variable, name.column);
         node.text = name.kind == Tok::Quoted ? name.value : std::string(source(name));
+        // A comprehension's variable, innermost first; `.key` of it is read as a postfix.
+        for (std::size_t slot = scopes_.size(); slot-- > 0;) {
+            if (scopes_[slot] != node.text) continue;
+            node.kind = ExprKind::Local;
+            node.slot = static_cast<std::uint32_t>(slot);
+            return add(std::move(node));
+        }
         if (peek().kind == Tok::Dot) {
             node.column = advance().column; // a failed property access points at its '.'
             Token key = peek();
@@ -533,6 +758,8 @@ private:
     std::optional<VelartoError> error_;
     bool aggregates_allowed_;
     int aggregate_depth_ = 0;
+    int comprehension_depth_ = 0;
+    std::vector<std::string> scopes_; // the variables of the comprehensions being read, outermost first
     bool saw_aggregate_ = false;
 };
 

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "function_table.hpp"
 
 namespace velarto::core {
 
@@ -54,21 +55,29 @@ enum class ExprKind : std::uint8_t {
     Parameter,  // text: the name after '$'
     Aggregate,  // function; boolean: DISTINCT; operands: none (count(*)) or one
     Exists,     // text: the pattern between the brackets of exists(...), as written
+    Map,        // keys: the keys; operands: their values
+    Index,      // operands: the value and the index or key
+    Slice,      // operands: the list, then the bounds that are written (form: kFrom, kTo)
+    PropertyOf, // key: the property key; operand: the value it is read from
+    Case,       // operands: [subject] (when, then)... [else] (form: kSimple, kElse)
+    Comprehension, // text: the variable; slot; operands: list [predicate] [projection] (form: kWhere, kProjection)
+    Quantifier, // form: the quantifier; text: the variable; slot; operands: the list and the predicate
+    Local,      // text: the name of a comprehension's variable; slot: its place among the variables in scope
 };
+
+// The flags of `ExprNode::form`.
+namespace form {
+constexpr std::uint8_t kFrom = 1, kTo = 2;             // Slice: which bounds are written
+constexpr std::uint8_t kSimple = 1, kElse = 2;         // Case: a subject to compare; an ELSE
+constexpr std::uint8_t kWhere = 1, kProjection = 2;    // Comprehension: WHERE p; | e
+enum Quantifier : std::uint8_t { All, Any, None, Single };
+} // namespace form
 
 enum class Op : std::uint8_t {
     Eq, Ne, Lt, Le, Gt, Ge,
     Add, Sub, Mul, Div, Mod, Pow,
     IsNull, IsNotNull, In, StartsWith, EndsWith, Contains, Matches,
 };
-
-enum class Function : std::uint8_t {
-    Type, Name, Uid, Size, ToLower, ToUpper, Coalesce, Compose,
-    // aggregates: only in result expressions
-    Count, Sum, Avg, Min, Max, Collect,
-};
-
-inline bool is_aggregate(Function function) { return function >= Function::Count; }
 
 struct ExprNode {
     ExprNode(ExprKind kind_, std::size_t column_) : kind(kind_), column(column_) {}
@@ -78,6 +87,8 @@ struct ExprNode {
     Function function = Function::Type;
     std::size_t column = 0;  // 1-based code point column of the node's token
     std::size_t height = 0;  // 0 for leaves
+    std::uint8_t form = 0;   // flags of the kind (namespace form)
+    std::uint32_t slot = 0;  // Comprehension, Quantifier, Local: the variable's place in scope
     std::string text;
     std::string key;
     std::vector<std::uint32_t> operands;
@@ -85,6 +96,7 @@ struct ExprNode {
     // A run of infix operators (OR, AND, comparisons, arithmetic): the
     // column of each, so that a failure names the one that failed.
     std::vector<std::size_t> op_columns;
+    std::vector<std::string> keys; // Map
 };
 
 struct ConditionTree {
@@ -111,7 +123,7 @@ Result<ResultItem> parse_result_item(std::string_view utf8_text);
 std::string render_condition(const ConditionTree& tree);
 
 const char* op_text(Op op);
-const char* function_name(Function function);
+const char* quantifier_name(std::uint8_t quantifier);
 
 // The message of a condition error: what went wrong, at which column, in which text.
 VelartoError condition_error(std::string what, std::size_t column, std::string_view text);

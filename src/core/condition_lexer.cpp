@@ -184,7 +184,7 @@ bool ConditionLexer::dot_starts_number() const {
     if (!is_digit(static_cast<unsigned char>(byte_at(1)))) return false;
     switch (last_) {
     case Tok::Word: case Tok::Quoted: case Tok::Integer: case Tok::Float: case Tok::String:
-    case Tok::RParen: case Tok::RBracket:
+    case Tok::RParen: case Tok::RBracket: case Tok::RBrace:
         return false;
     default:
         return true;
@@ -323,7 +323,14 @@ Token ConditionLexer::punctuation(char32_t c) {
     case '[': kind = Tok::LBracket; break;
     case ']': kind = Tok::RBracket; break;
     case ',': kind = Tok::Comma; break;
-    case '.': kind = Tok::Dot; break;
+    case '{': kind = Tok::LBrace; break;
+    case '}': kind = Tok::RBrace; break;
+    case ':': kind = Tok::Colon; break;
+    case '|': kind = Tok::Pipe; break;
+    case '.':
+        kind = next == '.' ? Tok::DotDot : Tok::Dot;
+        length = next == '.' ? 2 : 1;
+        break;
     case '+': kind = Tok::Plus; break;
     case '-': kind = Tok::Minus; break;
     case '*': kind = Tok::Star; break;

@@ -22,7 +22,7 @@ namespace velarto::core {
 
 enum class Tok : std::uint8_t {
     End, Invalid, Word, Quoted, Integer, Float, String,
-    LParen, RParen, LBracket, RBracket, Comma, Dot,
+    LParen, RParen, LBracket, RBracket, LBrace, RBrace, Comma, Dot, DotDot, Colon, Pipe,
     Eq, Ne, Lt, Le, Gt, Ge, Matches,
     Plus, Minus, Star, Slash, Percent, Caret,
     Parameter, // `$name`; value: the name

@@ -41,7 +41,9 @@ void render_name(std::string& out, std::string_view name, bool keywords_allowed)
 // One piece of the output still to write: a fixed text, or a node.
 struct Piece {
     std::uint32_t node;
-    const char* text; // nullptr: the node
+    const char* text;                 // nullptr: the node, or the name
+    const std::string* name = nullptr; // a name of the tree: a map key, a property key, a variable
+    bool key = false;                  // keywords read back as keys
 };
 
 // Writes a leaf; false for a node with operands.
@@ -59,17 +61,109 @@ bool render_leaf(std::string& out, const ExprNode& node) {
         return true;
     case ExprKind::Parameter: out += '$'; out += node.text; return true;
     case ExprKind::Exists: out += "exists("; out += node.text; out += ')'; return true;
-    case ExprKind::List: case ExprKind::Call: case ExprKind::Aggregate:
+    case ExprKind::Local: render_name(out, node.text, false); return true;
+    case ExprKind::List: case ExprKind::Call: case ExprKind::Aggregate: case ExprKind::Map:
         if (!node.operands.empty()) return false;
         if (node.kind == ExprKind::List) out += "[]";
+        else if (node.kind == ExprKind::Map) out += "{}";
         else out += std::string(function_name(node.function)) + (node.kind == ExprKind::Aggregate ? "(*)" : "()");
         return true;
     default: return false;
     }
 }
 
+// The pieces of the forms that read parts with words between them.
+bool expand_form(const ExprNode& node, std::vector<Piece>& pieces) {
+    auto text = [&](const char* piece) { pieces.push_back({0, piece}); };
+    auto operand = [&](std::size_t i) { pieces.push_back({node.operands[i], nullptr}); };
+    auto name = [&](const std::string& written, bool key) { pieces.push_back({0, nullptr, &written, key}); };
+    switch (node.kind) {
+    case ExprKind::Map:
+        text("{");
+        for (std::size_t i = 0; i < node.operands.size(); ++i) {
+            if (i > 0) text(", ");
+            name(node.keys[i], true);
+            text(": ");
+            operand(i);
+        }
+        text("}");
+        return true;
+    case ExprKind::Index:
+        text("(");
+        operand(0);
+        text("[");
+        operand(1);
+        text("])");
+        return true;
+    case ExprKind::Slice: {
+        text("(");
+        operand(0);
+        text("[");
+        std::size_t next = 1;
+        if (node.form & form::kFrom) operand(next++);
+        text("..");
+        if (node.form & form::kTo) operand(next);
+        text("])");
+        return true;
+    }
+    case ExprKind::PropertyOf:
+        text("(");
+        operand(0);
+        text(").");
+        name(node.key, true);
+        return true;
+    case ExprKind::Case: {
+        text("(CASE");
+        std::size_t next = 0;
+        if (node.form & form::kSimple) {
+            text(" ");
+            operand(next++);
+        }
+        const std::size_t pairs_end = node.operands.size() - ((node.form & form::kElse) ? 1 : 0);
+        for (; next < pairs_end; next += 2) {
+            text(" WHEN ");
+            operand(next);
+            text(" THEN ");
+            operand(next + 1);
+        }
+        if (node.form & form::kElse) {
+            text(" ELSE ");
+            operand(next);
+        }
+        text(" END)");
+        return true;
+    }
+    case ExprKind::Comprehension:
+    case ExprKind::Quantifier: {
+        const bool quantifier = node.kind == ExprKind::Quantifier;
+        if (quantifier) {
+            text(quantifier_name(node.form));
+            text("(");
+        } else {
+            text("[");
+        }
+        name(node.text, false);
+        text(" IN ");
+        operand(0);
+        std::size_t next = 1;
+        if (quantifier || (node.form & form::kWhere)) {
+            text(" WHERE ");
+            operand(next++);
+        }
+        if (!quantifier && (node.form & form::kProjection)) {
+            text(" | ");
+            operand(next);
+        }
+        text(quantifier ? ")" : "]");
+        return true;
+    }
+    default: return false;
+    }
+}
+
 // The pieces of a node with operands, in writing order.
 void expand(const ExprNode& node, std::vector<Piece>& pieces) {
+    if (expand_form(node, pieces)) return;
     const char* open = "(";
     const char* separator = ", ";
     const char* close = ")";
@@ -124,6 +218,10 @@ std::string render_condition(const ConditionTree& tree) {
             out += piece.text;
             continue;
         }
+        if (piece.name) {
+            render_name(out, *piece.name, piece.key);
+            continue;
+        }
         const ExprNode& node = tree.nodes[piece.node];
         if (render_leaf(out, node)) continue;
         pieces.clear();
@@ -141,10 +239,9 @@ const char* op_text(Op op) {
     return kText[static_cast<int>(op)];
 }
 
-const char* function_name(Function function) {
-    static constexpr const char* kNames[] = {"type",    "name",  "uid", "size", "toLower", "toUpper", "coalesce",
-                                             "compose", "count", "sum", "avg",  "min",     "max",     "collect"};
-    return kNames[static_cast<int>(function)];
+const char* quantifier_name(std::uint8_t quantifier) {
+    static constexpr const char* kNames[] = {"all", "any", "none", "single"};
+    return kNames[quantifier];
 }
 
 } // namespace velarto::core

@@ -26,32 +26,10 @@ using core::Op;
 
 namespace {
 
-Value boolean(Truth truth) {
-    Value value;
-    if (truth != Truth::Null) value.object = Ref::borrow(truth == Truth::True ? Py_True : Py_False);
-    return value;
-}
-
-Truth negation(Truth truth) {
-    if (truth == Truth::Null) return Truth::Null;
-    return truth == Truth::True ? Truth::False : Truth::True;
-}
-
 Truth both(Truth a, Truth b) {
     if (a == Truth::False || b == Truth::False) return Truth::False;
     if (a == Truth::Null || b == Truth::Null) return Truth::Null;
     return Truth::True;
-}
-
-// A logical operand: null, true or false.
-bool is_logical(const Value& value, Truth& out) {
-    if (value.is_null()) {
-        out = Truth::Null;
-        return true;
-    }
-    if (value.object.get() != Py_True && value.object.get() != Py_False) return false;
-    out = value.object.get() == Py_True ? Truth::True : Truth::False;
-    return true;
 }
 
 bool compared(const Value& a, Op op, const Value& b, Truth& out) {
@@ -76,7 +54,13 @@ bool raise_at(PyObject* type, const Condition& condition, std::size_t column, co
 
 ConditionEvaluator::ConditionEvaluator(const Condition& condition, const EvalEnv& env)
     : condition_(condition), env_(env), regexes_(env.regexes), lists_(condition.tree.nodes.size(), nullptr),
-      params_(condition.tree.nodes.size()) {}
+      params_(condition.tree.nodes.size()) {
+    std::size_t slots = 0;
+    for (const ExprNode& expr : condition.tree.nodes) {
+        if (expr.kind == ExprKind::Comprehension || expr.kind == ExprKind::Quantifier) slots = std::max<std::size_t>(slots, expr.slot + 1);
+    }
+    locals_.resize(slots);
+}
 
 ConditionEvaluator::~ConditionEvaluator() = default;
 
@@ -188,25 +172,24 @@ bool ConditionEvaluator::property(std::uint32_t index, Value& out) const {
 // evaluated, so that no nesting is too deep for it. A frame is resumed each
 // time one of its operands has been evaluated (`step` counts them) and says
 // which operand comes next, or that its own value is ready.
-namespace {
-constexpr std::int64_t kDone = -1;
-constexpr std::int64_t kFail = -2;
-} // namespace
 
 bool ConditionEvaluator::eval(std::uint32_t index, Value& out) {
-    std::size_t base = frames_.size();
-    frames_.push_back(Frame{index, 0, {}, Truth::Null});
+    const std::size_t base = frames_.size();
+    budget_.reset();
+    frames_.push_back(Frame{index, 0, {}, Truth::Null, 0, 0, 0, {}});
     Value value; // the value of the node finished last
     while (frames_.size() > base) {
         std::int64_t next = resume(frames_.back(), value);
         if (next == kFail) {
             frames_.resize(base);
+            arguments_.clear();
+            for (Value& local : locals_) local = Value{};
             return false;
         }
         if (next == kDone) {
             frames_.pop_back();
         } else {
-            frames_.push_back(Frame{static_cast<std::uint32_t>(next), 0, {}, Truth::Null});
+            frames_.push_back(Frame{static_cast<std::uint32_t>(next), 0, {}, Truth::Null, 0, 0, 0, {}});
         }
     }
     out = std::move(value);
@@ -225,6 +208,7 @@ bool ConditionEvaluator::leaf(const ExprNode& expr, std::uint32_t index, Value& 
     case ExprKind::Parameter: out.object = params_[index]; return true;
     case ExprKind::Aggregate: if (aggregates_) out = (*aggregates_)[index]; return true;
     case ExprKind::Exists: return exists(index, out);
+    case ExprKind::Local: out = locals_[expr.slot]; return true;
     default: return true; // null
     }
 }
@@ -273,11 +257,14 @@ std::int64_t ConditionEvaluator::resume(Frame& frame, Value& value) {
             value = Value{};
             return kDone;
         }
-        if (step == 0) return operand(0);
-        {
-            Value argument = std::move(value);
-            return apply_function(expr, argument, value) ? kDone : kFail;
-        }
+        return call_step(frame, step, value);
+    case ExprKind::Map: return map_step(frame, step, value);
+    case ExprKind::Index: return index_step(frame, step, value);
+    case ExprKind::Slice: return slice_step(frame, step, value);
+    case ExprKind::PropertyOf: return property_of_step(frame, step, value);
+    case ExprKind::Case: return case_step(frame, step, value);
+    case ExprKind::Comprehension:
+    case ExprKind::Quantifier: return comprehension_step(frame, step, value);
     case ExprKind::Not: {
         if (step == 0) return operand(0);
         Truth truth;

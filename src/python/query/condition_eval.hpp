@@ -39,7 +39,7 @@
 #include "query/bindings.hpp"
 #include "query/text_membership.hpp"
 #include "query/value_ops.hpp"
-#include "query/text_membership.hpp"
+#include "interrupts.hpp"
 #include "ref.hpp"
 
 namespace velarto::py::query {
@@ -89,6 +89,18 @@ struct EvalEnv {
     RegexCache& regexes;
 };
 
+// How many list items one evaluation may still make (range, comprehensions):
+// a list that would not fit in memory is refused before it is made.
+class ListBudget {
+public:
+    // Counts `items` more; false (nothing set) when they would not fit.
+    bool take(std::size_t items);
+    void reset() { used_ = 0; }
+
+private:
+    std::size_t used_ = 0;
+};
+
 class ConditionEvaluator {
 public:
     ConditionEvaluator(const Condition& condition, const EvalEnv& env);
@@ -111,6 +123,10 @@ public:
     void set_aggregates(const std::vector<Value>* values) { aggregates_ = values; }
 
 private:
+    // What `resume` returns besides the index of the operand to evaluate next.
+    static constexpr std::int64_t kDone = -1; // the node's value is ready
+    static constexpr std::int64_t kFail = -2; // an exception is set
+
     // One node being evaluated: which operand it waits for, and what it has
     // gathered (the left operand, a running total, a list, a truth value).
     struct Frame {
@@ -118,6 +134,12 @@ private:
         std::uint32_t step;
         Value left;
         Truth truth;
+        // The forms that walk parts or items (calls, CASE, slices,
+        // comprehensions): where they are, and what they hold meanwhile.
+        int phase = 0;
+        std::size_t position = 0; // an operand, an item, or the base of the argument stack
+        std::size_t trues = 0;    // a quantifier's true predicates
+        Ref list;                 // a comprehension's list, held while its items are read
     };
 
     const core::ExprNode& node(std::uint32_t index) const { return condition_.tree.nodes[index]; }
@@ -128,14 +150,21 @@ private:
     std::int64_t refuse(std::size_t column, const std::string& what, const Value& value);
     // TypeError: operator number `op` of the node cannot take `a` and `b`; kFail.
     std::int64_t refuse_pair(const core::ExprNode& expr, std::size_t op, const Value& a, const Value& b);
-    bool refuse_argument(const core::ExprNode& expr, const char* expected, const Value& value);
     bool leaf(const core::ExprNode& expr, std::uint32_t index, Value& out);
     void element(std::uint32_t index, Value& out) const;
     bool property(std::uint32_t index, Value& out) const;
     bool member_of_sequence(std::uint32_t node, const Value& left, PyObject* sequence, Truth& out);
     bool text_test(core::Op op, const Value& text, const Value& other, Truth& out);
-    bool apply_function(const core::ExprNode& expr, const Value& argument, Value& out);
-    bool graph_function(const core::ExprNode& expr, const Value& argument, Value& out);
+    // The forms of condition_forms.cpp, resumed as `resume` is.
+    std::int64_t call_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t map_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t index_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t slice_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t property_of_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t case_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t comprehension_step(Frame& frame, std::size_t step, Value& value);
+    std::int64_t next_item(Frame& frame, Value& value);
+    std::int64_t finish_items(Frame& frame, Value& value);
     bool exists(std::uint32_t index, Value& out);
 
     const Condition& condition_;
@@ -146,6 +175,10 @@ private:
     std::vector<std::pair<std::uint32_t, std::unique_ptr<ExistsProbe>>> probes_;
     const std::vector<Value>* aggregates_ = nullptr;
     std::vector<Frame> frames_; // the walk's stack, kept between rows
+    std::vector<Value> arguments_; // the arguments of the calls being evaluated
+    std::vector<Value> locals_;    // per slot: the item a comprehension is at
+    ListBudget budget_;            // list items this row may still make
+    SignalCheck signals_;
     // Per `IN` node whose list is not written in place, its lookup of texts.
     std::vector<std::pair<std::uint32_t, TextMembership>> text_lists_;
     std::size_t row_ = 0;

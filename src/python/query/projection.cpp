@@ -71,12 +71,13 @@ bool column_for(const EvalEnv& env, const std::string& name, Column& column) {
         return property_column(bindings, name, column);
     }
     const core::ConditionTree& tree = expression->condition.tree;
-    const core::ExprNode& root = tree.nodes[tree.root];
-    bool lone = !expression->alias && (root.kind == core::ExprKind::Variable || root.kind == core::ExprKind::Property);
+    const core::ExprNode* root = &tree.nodes[tree.root];
+    while (root->kind == core::ExprKind::PropertyOf) root = &tree.nodes[root->operands[0]]; // `n.a.b`
+    bool lone = !expression->alias && (root->kind == core::ExprKind::Variable || root->kind == core::ExprKind::Property);
     if (lone) {
         if (!property_column(bindings, name, column)) return false;
         // A name written in backticks reads its variable like any expression.
-        if (column.list || !bindings.find(root.text)) return true;
+        if (column.list || !bindings.find(root->text)) return true;
     }
     if (expression->alias) column.key = Ref::steal(to_python_str(*expression->alias));
     if (!column.key) return false;

@@ -31,6 +31,29 @@ struct Value {
     bool is_null() const { return !object && !element; }
 };
 
+// true, false or null as a value.
+inline Value boolean(Truth truth) {
+    Value value;
+    if (truth != Truth::Null) value.object = Ref::borrow(truth == Truth::True ? Py_True : Py_False);
+    return value;
+}
+
+inline Truth negation(Truth truth) {
+    if (truth == Truth::Null) return Truth::Null;
+    return truth == Truth::True ? Truth::False : Truth::True;
+}
+
+// A logical operand: null, true or false; false for any other value.
+inline bool is_logical(const Value& value, Truth& out) {
+    if (value.is_null()) {
+        out = Truth::Null;
+        return true;
+    }
+    if (value.object.get() != Py_True && value.object.get() != Py_False) return false;
+    out = value.object.get() == Py_True ? Truth::True : Truth::False;
+    return true;
+}
+
 // The kind of a value that is not null.
 enum class Kind : std::uint8_t { Boolean, Integer, Float, String, List, Map, Node, Edge, Other };
 Kind kind_of(const Value& value);

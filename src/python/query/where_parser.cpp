@@ -32,13 +32,24 @@ PyObject* interned(const std::string& text) {
     return key;
 }
 
-// The constant of one node, or nullptr when it has none (and no error).
+// The constant of one node, or nullptr when it has none (and no error): a
+// literal's value, an interned key or parameter name, a map's keys as a tuple.
 PyObject* constant_of(const ExprNode& expr) {
     switch (expr.kind) {
     case ExprKind::Integer: return integer_constant(expr);
     case ExprKind::Float: return float_constant(expr);
     case ExprKind::String: return to_python_str(expr.text);
-    case ExprKind::Property: return interned(expr.key);
+    case ExprKind::Property:
+    case ExprKind::PropertyOf: return interned(expr.key);
+    case ExprKind::Map: {
+        Ref keys = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(expr.keys.size())));
+        for (std::size_t i = 0; keys && i < expr.keys.size(); ++i) {
+            PyObject* key = interned(expr.keys[i]);
+            if (!key) return nullptr;
+            PyTuple_SET_ITEM(keys.get(), static_cast<Py_ssize_t>(i), key);
+        }
+        return keys.release();
+    }
     case ExprKind::Parameter: return interned(expr.text);
     default: return nullptr;
     }
