@@ -353,12 +353,16 @@ class Query:
         openCypher expressions, parsed now: ValueError "Invalid query: ..."
         when malformed) is true. Changes this query and returns a copy.
 
-        The language: literals, `var`, `var.key`, `$param` (see `params`),
-        `type name uid size toLower toUpper coalesce compose`,
-        `exists(<pattern>)` (true when the pattern matches with the row's
-        bound variables fixed, the others free), `OR XOR AND NOT`,
-        comparisons, `IS [NOT] NULL IN STARTS WITH ENDS WITH CONTAINS =~`,
-        `+ - * / % ^`; three-valued logic; any depth of nesting. Values are
+        The language: literals, lists and maps (`{k: v}`), `var`, `var.key`,
+        `$param` (see `params`), `l[i]`, `l[a..b]`, `x.key` of any value,
+        `CASE ... END`, `[x IN l WHERE p | e]`, `all/any/none/single(x IN l
+        WHERE p)`, the functions of the README's table (`type name uid size
+        range head keys substring toString ...`), `exists(<pattern>)` (true
+        when the pattern matches with the row's bound variables fixed, the
+        others free), `OR XOR AND NOT`, comparisons, `IS [NOT] NULL IN STARTS
+        WITH ENDS WITH CONTAINS =~`, `+ - * / % ^`; three-valued logic; any
+        depth of nesting. An unknown function or a wrong number of arguments
+        is a ValueError now. Values are
         openCypher's (`7 / 2` is 3, `'a' + 1` is 'a1', `[1] + 2` is [1, 2]);
         a kind an operator refuses raises TypeError with its column, and so
         does a property of an edge list. A variable with no list at all
@@ -376,8 +380,9 @@ class Query:
         `max`, `collect`; nulls skipped) group the rows by the other items
         (nodes and edges by uid), in order of first appearance; with no other
         item there is exactly one row. An item that is neither a name, its
-        `name.key`, nor an expression (an unknown function, `CASE`, indexing)
-        raises ValueError "Invalid query: ... at column N", before anything runs.
+        `name.key`, nor an expression (an unknown function, a wrong number of
+        arguments) raises ValueError "Invalid query: ... at column N", before
+        anything runs.
         """
     def return_count(self) -> int:
         """Runs every queued operation and returns the number of rows (the

@@ -1,13 +1,21 @@
 // The condition language of `where`: text in, expression tree out.
 //
 // A condition is a small expression language: literals (integers kept as
-// their digits, floats, quoted strings, true/false/null, lists), variables and
-// their properties (`n`, `n.age`), a handful of functions, and the usual
-// operators in openCypher's precedence order:
+// their digits, floats, quoted strings, true/false/null, lists, maps),
+// variables and their properties (`n`, `n.age`), the functions of
+// function_table.hpp, CASE, list comprehensions and quantifiers, and the
+// usual operators in openCypher's precedence order:
 //
 //   OR < XOR < AND < NOT < comparisons (=, <>, !=, <, <=, >, >=, chained)
 //      < predicates (IS [NOT] NULL, IN, STARTS WITH, ENDS WITH, CONTAINS, =~)
-//      < + - < * / % < ^ < unary - < atoms
+//      < + - < * / % < ^ < unary - < postfix (l[i], l[a..b], x.key) < atoms
+//
+// The words of CASE (WHEN, THEN, ELSE, END) and of comprehensions (WHERE)
+// are read as such only where they can stand, so they remain usable as
+// names elsewhere; `case` opens a CASE only before an operand. A
+// comprehension's variable is resolved when parsed: inside its WHERE and
+// projection the name is a Local with a slot (its depth among the
+// comprehensions around it), so evaluation never looks it up by name.
 //
 // The tree lives in one flat vector: every node refers to its operands by
 // index, children stand before their parents and the root is last, so a tree
