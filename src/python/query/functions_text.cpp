@@ -5,6 +5,8 @@
 // refused (ValueError); one past the end gives what is there. `split` by an
 // empty delimiter gives the characters. Texts are computed by str's own
 // code, so a subclass cannot change what they mean.
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "query/function_call.hpp"
@@ -13,7 +15,16 @@ namespace velarto::py::query {
 
 namespace {
 
+// str's own method `name` on `text` (a str or a subclass): a new reference.
+// The method descriptors are looked up once; str lives as long as the process.
 PyObject* str_method(const char* name, PyObject* text) {
+    static const char* const kNames[] = {"lower", "upper", "strip", "lstrip", "rstrip"};
+    static PyObject* methods[std::size(kNames)] = {};
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+        if (std::strcmp(kNames[i], name) != 0) continue;
+        if (!methods[i]) methods[i] = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), name);
+        return methods[i] ? PyObject_CallOneArg(methods[i], text) : nullptr;
+    }
     return PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), name, "O", text);
 }
 
