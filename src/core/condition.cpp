@@ -708,6 +708,7 @@ private:
         current_ = lexer_.next();
         ExprNode node(ExprKind::Exists, column);
         node.text = std::move(pattern.value);
+        node.keys = scopes_; // the comprehension variables it must not read
         return add(std::move(node));
     }
 

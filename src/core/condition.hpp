@@ -104,7 +104,7 @@ struct ExprNode {
     // A run of infix operators (OR, AND, comparisons, arithmetic): the
     // column of each, so that a failure names the one that failed.
     std::vector<std::size_t> op_columns;
-    std::vector<std::string> keys; // Map
+    std::vector<std::string> keys; // Map; Exists: the comprehension variables in scope
 };
 
 struct ConditionTree {

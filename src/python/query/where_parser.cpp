@@ -68,6 +68,16 @@ core::VelartoError conversion_error(const ExprNode& expr, const std::string& tex
     return core::condition_error(std::move(reason), expr.column, text);
 }
 
+bool names_variable(const PathPatternValue& path, const std::string& name) {
+    for (const NodePatternValue& node : path.nodes) {
+        if (node.variable == name) return true;
+    }
+    for (const EdgePatternValue& edge : path.edges) {
+        if (edge.variable == name) return true;
+    }
+    return false;
+}
+
 // The Python side of a parsed tree; false with an exception set.
 bool complete(Condition& condition, const std::string& text) {
     condition.constants.resize(condition.tree.nodes.size());
@@ -82,6 +92,14 @@ bool complete(Condition& condition, const std::string& text) {
             Ref pattern = Ref::steal(to_python_str(expr.text));
             PathPatternValue path;
             if (!pattern || !parse_path(pattern.get(), path)) return false;
+            // A pattern fixes the row's bound variables; a comprehension's
+            // variable is no such thing, so reading one would be silently wrong.
+            for (const std::string& local : expr.keys) {
+                if (!names_variable(path, local)) continue;
+                raise(core::condition_error("exists() cannot read the comprehension variable '" + local + "'",
+                                            expr.column, text));
+                return false;
+            }
             condition.patterns.emplace_back(static_cast<std::uint32_t>(i), std::move(path));
         }
     }
