@@ -519,6 +519,7 @@ PARSE_ERRORS = [
     ("n.5 = 1", "expected a property name but found '5' at column 3 in 'n.5 = 1'"),
     ("n.a. = 1", "expected a property name but found '=' at column 6 in 'n.a. = 1'"),
     ("{a 1} = x", "expected ':' but found '1' at column 4 in '{a 1} = x'"),
+    ("1.e5", "unexpected '.' at column 2 in '1.e5'"),
     ("a IS 1", "expected 'NULL' but found '1' at column 6 in 'a IS 1'"),
     ("a IS NOT x", "expected 'NULL' but found 'x' at column 10 in 'a IS NOT x'"),
     ("a STARTS 'x'", "expected 'WITH' but found string literal at column 10 in 'a STARTS 'x''"),
