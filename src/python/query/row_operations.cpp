@@ -18,6 +18,7 @@
 
 #include "errors.hpp"
 #include "interrupts.hpp"
+#include "query/computed_bindings.hpp"
 #include "query/row_order.hpp"
 
 namespace velarto::py::query {
@@ -56,6 +57,7 @@ bool RowOperations::apply(const WhereOp& op) {
 }
 
 bool RowOperations::apply(const WithOp& op) {
+    if (op.computes) return bind_projection(state_, regexes_, op.items);
     if (op.variables.empty()) return true;
     auto named = [&](const auto& entry) {
         return std::find(op.variables.begin(), op.variables.end(), entry.first) != op.variables.end();
