@@ -36,17 +36,51 @@ QueryResult entry_of(const QueryResult* element, PyObject* object) {
 bool carried(const Column& column) { return column.list && !column.property && !column.evaluator; }
 bool aggregating(const Column& column) { return column.expression && column.expression->aggregates; }
 
+// `var.key AS alias`: the key (borrowed from the tree) and var's list, read
+// in place where the entry is a node or an edge, as the evaluator would
+// first try; anything else goes to the evaluator.
+struct DirectProperty {
+    const ResultList* list = nullptr;
+    PyObject* key = nullptr;
+};
+
+DirectProperty direct_property(const Bindings& table, const Column& column) {
+    if (!column.evaluator) return {};
+    const core::ConditionTree& tree = column.expression->condition.tree;
+    const core::ExprNode& root = tree.nodes[tree.root];
+    if (root.kind != core::ExprKind::Property) return {};
+    return {table.find(root.text), column.expression->condition.constants[tree.root].get()};
+}
+
+// The value in place, or false (`out` empty) when the evaluator must read it.
+bool read_direct(const DirectProperty& direct, std::size_t row, Ref& out) {
+    if (!direct.list || row >= direct.list->size()) return true;
+    PyObject* properties = direct.list->properties_at(row);
+    if (!properties || !PyDict_Check(properties)) return true;
+    PyObject* found = PyDict_GetItemWithError(properties, direct.key);
+    if (!found && PyErr_Occurred()) return false;
+    out = Ref::borrow(found ? found : Py_None);
+    return true;
+}
+
 // The computed columns, row by row; a carried column's list is left empty.
-bool project_plain(const std::vector<Column>& columns, std::size_t rows, std::vector<ResultList>& lists) {
+bool project_plain(const Bindings& table, const std::vector<Column>& columns, std::vector<ResultList>& lists) {
+    const std::size_t rows = table.row_count();
+    std::vector<DirectProperty> direct;
     for (std::size_t c = 0; c < columns.size(); ++c) {
         if (columns[c].evaluator) lists[c].reserve(rows);
+        direct.push_back(direct_property(table, columns[c]));
     }
     SignalCheck signals;
     for (std::size_t row = 0; row < rows; ++row) {
         if (!signals.tick()) return false;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
-            if (column.evaluator) {
+            Ref found;
+            if (!read_direct(direct[c], row, found)) return false;
+            if (found) {
+                lists[c].push_back(PlainValue{std::move(found)});
+            } else if (column.evaluator) {
                 Value value;
                 if (!column.evaluator->evaluate(row, value)) return false;
                 lists[c].push_back(entry_of(value.element, value.object.get()));
@@ -93,7 +127,7 @@ bool bind_projection(QueryState& state, RegexCache& regexes, const std::vector<R
             moves.push_back(!grouped && carried(columns[c]));
         }
         bool ok = grouped ? project_grouped(columns, table->row_count(), lists)
-                          : project_plain(columns, table->row_count(), lists);
+                          : project_plain(*table, columns, lists);
         if (!ok) return false;
     }
     Bindings& old = state.writable_bindings();

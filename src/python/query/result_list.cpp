@@ -29,6 +29,10 @@ void NodeValueStore::hold_objects(std::vector<Ref> held) {
     stores_reading_objects.push_back(this);
 }
 
+const NodeValue& NodeValueStore::peek(std::size_t i) const {
+    return objects.empty() ? values[i] : as<NodeObject>(objects[i].get())->value.read();
+}
+
 void NodeValueStore::copy_values() {
     if (objects.empty()) return;
     // Out of the store first: dropping the objects may free one, and freeing
@@ -175,7 +179,7 @@ PyObject* ResultList::shared_object(std::size_t row) const {
 }
 
 PyObject* ResultList::properties_at(std::size_t i) const {
-    if (nodes_) return nodes_->value(first_ + i).properties.get();
+    if (nodes_) return nodes_->properties(first_ + i);
     if (!table_) return properties_of(items_[i]);
     table_->list_rows();
     const std::size_t row = first_ + i;
@@ -216,7 +220,7 @@ ResultList ResultList::pick(const std::vector<std::size_t>& rows) && {
         if (!viewing()) {
             kept.items_.push_back(std::move(items_[row]));
         } else if (nodes_) {
-            kept.items_.emplace_back(std::in_place_type<NodeValue>, nodes_->value(first_ + row));
+            kept.items_.emplace_back(std::in_place_type<NodeValue>, nodes_->peek(first_ + row));
         } else {
             table_->list_rows();
             const std::size_t place = column_ / 2;

@@ -72,6 +72,10 @@ struct NodeValueStore {
         copy_values();
         return values[i];
     }
+    // Node i, read in place (valid until the store changes): a reader of a
+    // few nodes, or of one key of each, copies no values.
+    const NodeValue& peek(std::size_t i) const;
+    PyObject* properties(std::size_t i) const { return peek(i).properties.get(); }
     void hold_objects(std::vector<Ref> held);
     void copy_values(); // runs no Python code
 };
