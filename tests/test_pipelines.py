@@ -208,3 +208,19 @@ def test_a_refused_ordering_is_a_tie_in_top_n_as_in_the_sort():
     full = graph.query().match(node="n").order_by("n", "v").return_("n.i")
     for limit in range(len(values) + 1):
         assert graph.query().match(node="n").order_by("n", "v").limit(limit).return_("n.i") == full[:limit]
+
+
+NUMBERS = [2**53 + 1, 2.0**53, 2**53, -1, -1.5, 0.5, 0, 10**30, 1e30, float("inf"), -float("inf"), True, -2**63,
+           -9.3e18, 2**63 - 1, 9.3e18, 0.0]
+
+
+@pytest.mark.parametrize("limit", [3, len(NUMBERS)])
+@pytest.mark.parametrize("ascending", [True, False])
+def test_ints_and_floats_order_exactly_as_python_orders_them(ascending, limit):
+    graph = Graph()
+    for i, value in enumerate(NUMBERS):
+        node = Node(Variable(f"N{i}"), {"v": value})
+        graph.nodes[node.uid()] = node
+    rows = graph.query().match(node="n").order_by("n", "v", ascending).limit(limit).return_("n.v")
+    expected = sorted(NUMBERS, reverse=not ascending)  # stable both ways, as the order_by is
+    assert [repr(row["n.v"]) for row in rows] == [repr(v) for v in expected[:limit]]

@@ -24,6 +24,7 @@
 #include "query/row_order.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "graph_elements.hpp"
@@ -45,18 +46,23 @@ struct KeyValue {
     Ref type_name; // Other: the type's __name__
 };
 
+// A number read exactly (an exact int that fits 64 bits, a bool, an exact
+// float) keeps no object: its value is all a comparison needs, and a sort
+// that reads a key of every row then takes no reference per row.
 bool classify(PyObject* object, KeyValue& out) {
-    out.object = Ref::borrow(object);
     if (PyBool_Check(object) || PyLong_Check(object)) {
         out.rank = Rank::Number;
-        if (!PyBool_Check(object) && !PyLong_CheckExact(object)) return true;
-        int overflow = 0;
-        long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
-        if (value == -1 && PyErr_Occurred()) return false;
-        if (!overflow) {
-            out.fast = Fast::Int;
-            out.integer = value;
+        if (PyBool_Check(object) || PyLong_CheckExact(object)) {
+            int overflow = 0;
+            long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+            if (value == -1 && PyErr_Occurred()) return false;
+            if (!overflow) {
+                out.fast = Fast::Int;
+                out.integer = value;
+                return true;
+            }
         }
+        out.object = Ref::borrow(object);
         return true;
     }
     if (PyFloat_Check(object)) {
@@ -64,9 +70,12 @@ bool classify(PyObject* object, KeyValue& out) {
         if (PyFloat_CheckExact(object)) {
             out.fast = Fast::Float;
             out.real = PyFloat_AS_DOUBLE(object);
+            return true;
         }
+        out.object = Ref::borrow(object);
         return true;
     }
+    out.object = Ref::borrow(object);
     if (PyUnicode_Check(object)) {
         out.rank = Rank::Text;
         if (PyUnicode_CheckExact(object)) out.fast = Fast::Text;
@@ -114,6 +123,27 @@ bool read_key(const SortKey& key, std::size_t row, KeyValue& out) {
 template <class T>
 int three_way(T a, T b) {
     return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// An int against a float exactly, as Python compares them (no rounding of
+// the int); NaN orders with nothing: a tie.
+int int_against_float(std::int64_t i, double d) {
+    if (std::isnan(d)) return 0;
+    if (d >= 9223372036854775808.0) return -1;
+    if (d < -9223372036854775808.0) return 1;
+    const double whole = std::trunc(d);
+    const auto truncated = static_cast<std::int64_t>(whole);
+    if (i != truncated) return i < truncated ? -1 : 1;
+    const double rest = d - whole;
+    return rest > 0 ? -1 : (rest < 0 ? 1 : 0);
+}
+
+// The key's object, made anew for a number read exactly (equal in value,
+// which is all Python compares).
+Ref object_of(const KeyValue& value) {
+    if (value.object) return value.object;
+    if (value.fast == Fast::Int) return Ref::steal(PyLong_FromLongLong(value.integer));
+    return Ref::steal(PyFloat_FromDouble(value.real));
 }
 
 // Rows are compared by slot: the row's key values are read into a slot of
@@ -223,13 +253,20 @@ private:
         if (a.rank == Rank::Null) return 0;
         if (a.fast == b.fast && a.fast == Fast::Int) return three_way(a.integer, b.integer);
         if (a.fast == b.fast && a.fast == Fast::Float) return three_way(a.real, b.real);
+        if (a.fast == Fast::Int && b.fast == Fast::Float) return int_against_float(a.integer, b.real);
+        if (a.fast == Fast::Float && b.fast == Fast::Int) return -int_against_float(b.integer, a.real);
         if (a.fast == b.fast && a.fast == Fast::Text) return unicode_order(a.object.get(), b.object.get());
         if (a.rank == Rank::Other) {
             int names = unicode_order(a.type_name.get(), b.type_name.get());
             if (names != 0 || failed_) return names;
         }
-        if (less(a.object.get(), b.object.get())) return -1;
-        return less(b.object.get(), a.object.get()) ? 1 : 0;
+        Ref x = object_of(a), y = object_of(b);
+        if (!x || !y) {
+            failed_ = true;
+            return 0;
+        }
+        if (less(x.get(), y.get())) return -1;
+        return less(y.get(), x.get()) ? 1 : 0;
     }
 
     int unicode_order(PyObject* a, PyObject* b) {
