@@ -2,8 +2,7 @@
 
 An item of `return_`, `return_distinct` or `with_` is a variable's name, its
 `name.key`, or an expression; anything else is refused when the method is
-called, at its column. `with_` keeps variables by name and computes nothing
-yet. Reading a property of something that has none (the edge list of a
+called, at its column. A computed item of `with_` needs an alias. Reading a property of something that has none (the edge list of a
 variable-length edge) is a TypeError at the '.'. Columns are counted by hand
 in code points from 1.
 """
