@@ -447,13 +447,17 @@ class Query:
         (each part found, or created when missing); otherwise queues nothing.
         Changes this query and returns a copy."""
     def with_(self, *variables: str) -> Query:
-        """Keeps only the named variables in the binding table (none named:
-        keeps all). An item that is not a name (`count(*) AS n`, `n.key`) is
-        refused with ValueError when called: nothing is computed yet. Changes
-        this query and returns a copy."""
+        """With names only, keeps only the named variables in the binding
+        table (none named: keeps all). With any other item, projects the rows
+        as `return_` does (aggregates group them) into the next binding table:
+        named variables keep their entries, every other item needs ` AS alias`
+        (else ValueError when called) and binds its values, read later as a
+        variable; variables not named are dropped. Changes this query and
+        returns a copy."""
     def order_by(self, variable: str, key: str, ascending: bool = True) -> Query:
-        """Sorts the rows, stably, by property `key` of `variable`'s entry;
-        consecutive calls form one sort whose first call is the primary key;
+        """Sorts the rows, stably, by property `key` of `variable`'s entry (an
+        empty key: by the entry itself, nodes and edges by uid); consecutive
+        calls form one sort whose first call is the primary key;
         nulls sort last ascending; a variable with no list at all raises
         NameError. Changes this query and returns a copy."""
     def limit(self, count: int) -> Query:

@@ -274,6 +274,13 @@ HOT_PATHS = [
     ("return_ grouped", lambda: G.query().match("(a)-[r]->(b)").return_(
         "a", "count(*)", "collect(b)", "avg(r.k)", "count(DISTINCT b)", "min(r.k)", "sum(r.k)")),
     ("return_distinct grouped", lambda: G.query().match(node="n").return_distinct("n.k", "collect(n)")),
+    ("with_ grouped then read", lambda: G.query().match("(a)-[r]->(b)").with_("a", "collect(b) AS bs", "count(*) AS n")
+     .where("n > 0").return_("a", "bs", "n")),
+    ("with_ projected, top-N by value", lambda: RING.query().match("(a)-[r]->(b)").with_("a", "b.k AS v", "[b.k, 1] AS d")
+     .order_by("v", "", False).order_by("a", "").skip(1).limit(2).return_("a", "v", "d")),
+    ("top-N by property", lambda: RING.query().match(node="n").order_by("n", "k").limit(2).return_("n")),
+    ("set through values refused", fails(TypeError, lambda: G.query().match(node="n").with_("n.k AS v")
+                                          .set("v", {"k": 1}).execute())),
     ("where params exists", lambda: G.query().match(node="n").where("exists((n)-[]->()) AND n.k = $k")
      .params(k=1).return_("n")),
     ("exists with edge lists fixed", lambda: RING.query().match("(a)-[r*1..2]-(b)")

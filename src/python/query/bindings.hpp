@@ -1,5 +1,6 @@
 // The binding table of a query: each variable bound to an ordered list of
-// nodes, edges and edge lists (result_list.hpp). Row j of the results is
+// nodes, edges, edge lists and, after a computing `with_`, plain values
+// (result_list.hpp). Row j of the results is
 // entry j of every list that is longer than j; positions carry the meaning,
 // so steps that fill several lists fill them in step.
 //
@@ -20,9 +21,11 @@
 namespace velarto::py::query {
 
 // Graph values are the same when their uids are: nodes by type, edges by
-// term, edge lists edge by edge.
+// term, edge lists edge by edge. Plain values never reach here as entries
+// (the evaluator reads them as objects); two are the same object at most.
 inline bool same_result(const QueryResult& a, const QueryResult& b) {
     if (a.index() != b.index()) return false;
+    if (auto* plain = std::get_if<PlainValue>(&a)) return plain->object.get() == std::get<PlainValue>(b).object.get();
     if (auto* node = std::get_if<NodeValue>(&a)) return node->type->digest() == std::get<NodeValue>(b).type->digest();
     if (auto* edge = std::get_if<EdgeValue>(&a)) return edge->digest() == std::get<EdgeValue>(b).digest();
     const auto& x = std::get<EdgeListValue>(a).edges;

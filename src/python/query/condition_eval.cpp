@@ -125,7 +125,11 @@ bool ConditionEvaluator::exists(std::uint32_t index, Value& out) {
 void ConditionEvaluator::element(std::uint32_t index, Value& out) const {
     out = Value{};
     const ResultList* list = lists_[index];
-    if (list && row_ < list->size()) out.element = &(*list)[row_];
+    if (!list || row_ >= list->size()) return;
+    const QueryResult& entry = (*list)[row_];
+    // A plain value reads as itself, so every operator takes it unchanged.
+    if (auto* plain = std::get_if<PlainValue>(&entry)) out = python_value(plain->object);
+    else out.element = &entry;
 }
 
 // `x.key` reads a node's or an edge's property, or a dict's entry (a missing

@@ -197,7 +197,7 @@ bool execute_operations(QueryState& state) {
                 keys.push_back(&std::get<OrderByOp>(*queue[i]));
             }
             --i;
-            if (!rows.order_by(keys)) return false;
+            if (!rows.order_by(keys, rows_kept_after(queue, i))) return false;
             continue;
         }
         bool ok = std::visit(

@@ -6,7 +6,9 @@
 // what was written before it stays. The path forms write node by node and
 // then edge by edge, exactly as the node and edge forms would, except that a
 // reused variable with no list at all is a NameError found before anything
-// is written.
+// is written. A variable whose entries are plain values (a computing
+// `with_`) cannot be written through or joined to: a TypeError, also before
+// anything is written.
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -45,6 +47,16 @@ bool create_node(QueryState& state, const NodePatternValue& pattern) {
     return true;
 }
 
+// A variable whose entries are plain values (bound by a computing `with_`)
+// names no place in the graph: writing through it, or joining an edge to it,
+// is a TypeError before anything is written. True when `name` is fine.
+bool not_values(const QueryState& state, const std::optional<std::string>& name) {
+    const ResultList* list = name ? state.bindings->find(*name) : nullptr;
+    if (!list || !list->holds_values()) return true;
+    PyErr_Format(PyExc_TypeError, "Variable '%s' holds values, not nodes or edges", name->c_str());
+    return false;
+}
+
 // The first node bound to `name`, if its list starts with a node.
 const NodeValue* first_bound_node(const QueryState& state, const std::optional<std::string>& name) {
     if (!name) return nullptr;
@@ -75,6 +87,7 @@ bool create_edge(QueryState& state, const EdgePatternValue& pattern, const NodeV
 
 bool create_edge_form(QueryState& state, const EdgeForm& form) {
     if (!form.pattern.term) return true;
+    if (!not_values(state, form.start) || !not_values(state, form.end)) return false;
     // Copies: creating writes the bindings, which may hold these nodes.
     const NodeValue* start = first_bound_node(state, form.start);
     const NodeValue* end = first_bound_node(state, form.end);
@@ -102,6 +115,7 @@ bool merge_edge_between(QueryState& state, const EdgePatternValue& stored, const
                         const NodeValue& to);
 
 bool merge_edge(QueryState& state, const EdgeForm& form) {
+    if (!not_values(state, form.start) || !not_values(state, form.end)) return false;
     const NodeValue* start = first_bound_node(state, form.start);
     const NodeValue* end = first_bound_node(state, form.end);
     if (!start || !end) return true;
@@ -252,6 +266,7 @@ bool reused_are_bound(const QueryState& state, const PathPatternValue& path) {
             return raise(core::VelartoError{core::ErrorKind::VariableNotFound, *node.variable, {}, std::nullopt}),
                    false;
         }
+        if (!earlier && !not_values(state, node.variable)) return false;
     }
     return true;
 }
@@ -314,6 +329,7 @@ bool run_merge(QueryState& state, const MergeOp& merge) {
 bool run_set(QueryState& state, const SetOp& set) {
     const ResultList* bound = state.bindings->find(set.variable);
     if (!bound) return true;
+    if (!not_values(state, set.variable)) return false;
     // Snapshot the caller's dict and the bound values: assignments may run
     // Python code that changes either.
     std::vector<std::pair<Ref, Ref>> items;
@@ -339,6 +355,9 @@ bool run_set(QueryState& state, const SetOp& set) {
 bool run_delete(QueryState& state, const DeleteOp& del) {
     std::vector<Ref> node_uids, edge_uids;
     std::vector<core::Digest> deleted_types;
+    for (const std::string& name : del.variables) {
+        if (!not_values(state, name)) return false;
+    }
     for (const std::string& name : del.variables) {
         const ResultList* bound = state.bindings->find(name);
         if (!bound) continue;

@@ -61,6 +61,9 @@ struct MergeOp {
 };
 struct WithOp {
     std::vector<std::string> variables;
+    // Any item other than a name: the items (str objects) are projected.
+    bool computes = false;
+    std::vector<Ref> items;
 };
 struct OrderByOp {
     std::string variable;

@@ -86,6 +86,8 @@ bool column_for(const EvalEnv& env, const std::string& name, Column& column) {
     return column.evaluator->prepare();
 }
 
+} // namespace
+
 // One column per distinct key; a later item with a key already seen replaces
 // the earlier one's definition (as a later value replaces an earlier one in
 // a dict) and keeps its place.
@@ -110,18 +112,19 @@ bool columns_for(const EvalEnv& env, PyObject* const* names, Py_ssize_t count, s
     return true;
 }
 
-} // namespace
-
 namespace {
 
-// The value of a property column's key in `properties` (None when missing):
-// a new reference, or nullptr with an exception set. An edge list (no
-// properties) has none to read: TypeError.
-PyObject* property_value(const Column& column, PyObject* properties) {
+// The value of a property column's key in `properties` (None when missing),
+// those of `entry`: a new reference, or nullptr with an exception set. An
+// entry without properties (an edge list, a plain value other than a dict)
+// has none to read: TypeError; a plain None reads as None.
+PyObject* property_value(const Column& column, PyObject* properties, const QueryResult& entry) {
     if (!properties) {
+        auto* plain = std::get_if<PlainValue>(&entry);
+        if (plain && plain->object.get() == Py_None) return Py_NewRef(Py_None);
         std::string key;
         if (!to_utf8(column.property.get(), key)) return nullptr;
-        std::string message = "cannot read property '" + key + "' of a list" +
+        std::string message = "cannot read property '" + key + "' of a " + element_kind_name(entry) +
                               core::condition_location(column.dot_column, column.item);
         PyErr_SetString(PyExc_TypeError, message.c_str());
         return nullptr;
@@ -138,16 +141,29 @@ PyObject* property_value(const Column& column, PyObject* properties) {
 bool read_cell(const Column& column, std::size_t index, const QueryResult& entry, Cell& cell) {
     cell.column = index;
     if (!column.property) {
-        cell.element = &entry;
+        // A plain value is a cell's object, as an evaluated one would be.
+        if (auto* plain = std::get_if<PlainValue>(&entry)) cell.value = plain->object;
+        else cell.element = &entry;
         return true;
     }
-    cell.value = Ref::steal(property_value(column, properties_of(entry)));
+    cell.value = Ref::steal(property_value(column, properties_of(entry), entry));
     return static_cast<bool>(cell.value);
 }
 
+namespace {
+
+PyObject* property_at(const Column& column, std::size_t row) {
+    PyObject* properties = column.list->properties_at(row);
+    // Without properties the list holds its values: reading one makes nothing.
+    return properties ? property_value(column, properties, QueryResult{})
+                      : property_value(column, nullptr, (*column.list)[row]);
+}
+
+} // namespace
+
 bool read_property_cell(const Column& column, std::size_t index, std::size_t row, Cell& cell) {
     cell.column = index;
-    cell.value = Ref::steal(property_value(column, column.list->properties_at(row)));
+    cell.value = Ref::steal(property_at(column, row));
     return static_cast<bool>(cell.value);
 }
 
@@ -156,8 +172,6 @@ void value_cell(std::size_t column, const Value& value, Cell& cell) {
     cell.element = value.element;
     cell.value = value.element ? Ref() : Ref::borrow(value.object ? value.object.get() : Py_None);
 }
-
-namespace {
 
 bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vector<Row>& rows) {
     rows.reserve(row_count);
@@ -184,6 +198,8 @@ bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vect
     }
     return true;
 }
+
+namespace {
 
 // ---------------------------------------------------------------- distinct rows
 
@@ -267,8 +283,7 @@ PyObject* direct_rows(const std::vector<Column>& columns, std::size_t row_count)
             const Column& column = columns[c];
             if (!column.list || column.list->size() <= j) continue;
             if (!row && !(row = Ref::steal(PyDict_New()))) return nullptr;
-            Ref value = Ref::steal(column.property ? property_value(column, column.list->properties_at(j))
-                                                   : column.list->to_python(j));
+            Ref value = Ref::steal(column.property ? property_at(column, j) : column.list->to_python(j));
             if (!value || PyDict_SetItem(row.get(), column.key.get(), value.get()) < 0) return nullptr;
         }
         if (row && PyList_Append(list.get(), row.get()) < 0) return nullptr;

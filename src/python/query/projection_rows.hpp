@@ -30,11 +30,19 @@ struct Column {
 // One present cell of a row.
 struct Cell {
     std::size_t column = 0;
-    const QueryResult* element = nullptr; // a graph value of the table
+    const QueryResult* element = nullptr; // a graph value of the table (never a plain value)
     Ref value;                            // or a Python object (None for null)
 };
 
 using Row = std::vector<Cell>;
+
+// One column per distinct key of the items (borrowed str objects), each
+// prepared on `env`; a later item with a key seen before replaces the
+// earlier one's definition and keeps its place. False with an exception set.
+bool columns_for(const EvalEnv& env, PyObject* const* names, Py_ssize_t count, std::vector<Column>& out);
+
+// The cells of every row in order, rows with no cell dropped.
+bool gather(const std::vector<Column>& columns, std::size_t row_count, std::vector<Row>& rows);
 
 // The cell of a variable or property column on a row where its list has an
 // entry. False with an exception set.

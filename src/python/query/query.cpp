@@ -274,7 +274,12 @@ PyObject* query_with(METHOD_ARGS) {
     }
     QueryState& state = state_of(self);
     Entry entry(state);
-    if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::With)) return nullptr;
+    if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::With, &op.computes)) {
+        return nullptr;
+    }
+    if (op.computes) {
+        for (Py_ssize_t i = 0; i < a.extra_count; ++i) op.items.push_back(Ref::borrow(a.extra[i]));
+    }
     return finish_builder(state, query::Operation{std::move(op)});
 }
 

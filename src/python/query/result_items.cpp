@@ -74,7 +74,9 @@ bool names_a_variable(const Names& names, const std::string& item, ItemUse use) 
 
 } // namespace
 
-bool check_result_items(const QueryState& state, PyObject* const* items, Py_ssize_t count, ItemUse use) {
+bool check_result_items(const QueryState& state, PyObject* const* items, Py_ssize_t count, ItemUse use,
+                        bool* computes) {
+    if (computes) *computes = false;
     std::optional<Names> names;
     auto known = [&](const std::string& item) {
         if (!names) names = bindable_names(state);
@@ -100,8 +102,11 @@ bool check_result_items(const QueryState& state, PyObject* const* items, Py_ssiz
         const core::ConditionTree& tree = expression->condition.tree;
         const core::ExprNode& root = tree.nodes[tree.root];
         if ((root.kind == core::ExprKind::Variable && !expression->alias) || known(item)) continue;
-        raise(core::condition_error("with_ keeps variables by name and computes no items yet", root.column, item));
-        return false;
+        if (!expression->alias) {
+            raise(core::condition_error("with_ binds a computed item under an alias: add AS name", root.column, item));
+            return false;
+        }
+        if (computes) *computes = true;
     }
     return true;
 }

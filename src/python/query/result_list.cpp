@@ -1,6 +1,9 @@
 // Reading a bound list, from its values or from the chain table it shares.
 #include "query/result_list.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include "classes.hpp"
 #include "prefetch.hpp"
 #include "reading_runs.hpp"
@@ -24,6 +27,10 @@ void NodeValueStore::hold_objects(std::vector<Ref> held) {
     if (held.empty()) return;
     objects = std::move(held);
     stores_reading_objects.push_back(this);
+}
+
+const NodeValue& NodeValueStore::peek(std::size_t i) const {
+    return objects.empty() ? values[i] : as<NodeObject>(objects[i].get())->value.read();
 }
 
 void NodeValueStore::copy_values() {
@@ -119,6 +126,7 @@ void ChainTable::copy_edge_values() const {
 PyObject* result_to_python(const QueryResult& value) {
     if (auto* node = std::get_if<NodeValue>(&value)) return node_to_python(*node);
     if (auto* edge = std::get_if<EdgeValue>(&value)) return edge_to_python(*edge);
+    if (auto* plain = std::get_if<PlainValue>(&value)) return Py_NewRef(plain->object.get());
     const std::vector<EdgeValue>& edges = std::get<EdgeListValue>(value).edges;
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(edges.size()));
     if (!list) return nullptr;
@@ -171,7 +179,7 @@ PyObject* ResultList::shared_object(std::size_t row) const {
 }
 
 PyObject* ResultList::properties_at(std::size_t i) const {
-    if (nodes_) return nodes_->value(first_ + i).properties.get();
+    if (nodes_) return nodes_->properties(first_ + i);
     if (!table_) return properties_of(items_[i]);
     table_->list_rows();
     const std::size_t row = first_ + i;
@@ -186,7 +194,11 @@ void ResultList::drop_front(std::size_t n) {
         count_ -= n;
         return;
     }
-    items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(std::min(n, items_.size())));
+    // Moved out first: a decref that frees may run Python code, which must
+    // find the list whole.
+    auto end = items_.begin() + static_cast<std::ptrdiff_t>(std::min(n, items_.size()));
+    std::vector<QueryResult> dropped(std::make_move_iterator(items_.begin()), std::make_move_iterator(end));
+    items_.erase(items_.begin(), end);
 }
 
 void ResultList::truncate(std::size_t n) {
@@ -194,7 +206,35 @@ void ResultList::truncate(std::size_t n) {
         count_ = std::min(n, count_);
         return;
     }
-    if (items_.size() > n) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(n), items_.end());
+    if (items_.size() <= n) return;
+    auto begin = items_.begin() + static_cast<std::ptrdiff_t>(n);
+    std::vector<QueryResult> dropped(std::make_move_iterator(begin), std::make_move_iterator(items_.end()));
+    items_.erase(begin, items_.end());
+}
+
+ResultList ResultList::pick(const std::vector<std::size_t>& rows) && {
+    ResultList kept;
+    kept.items_.reserve(std::min(rows.size(), size()));
+    for (std::size_t row : rows) {
+        if (row >= size()) continue;
+        if (!viewing()) {
+            kept.items_.push_back(std::move(items_[row]));
+        } else if (nodes_) {
+            kept.items_.emplace_back(std::in_place_type<NodeValue>, nodes_->peek(first_ + row));
+        } else {
+            table_->list_rows();
+            const std::size_t place = column_ / 2;
+            if (reads_node()) kept.items_.emplace_back(std::in_place_type<NodeValue>, table_->node(first_ + row, place));
+            else kept.items_.emplace_back(std::in_place_type<EdgeValue>, table_->edge(first_ + row, place));
+        }
+    }
+    return kept;
+}
+
+bool ResultList::holds_values() const {
+    if (viewing()) return false;
+    return std::any_of(items_.begin(), items_.end(),
+                       [](const QueryResult& entry) { return std::holds_alternative<PlainValue>(entry); });
 }
 
 void ResultList::make_values() const {

@@ -33,7 +33,13 @@ struct EdgeListValue {
     std::vector<EdgeValue> edges;
 };
 
-using QueryResult = std::variant<NodeValue, EdgeValue, EdgeListValue>;
+// A value that a computed `with_` item bound: any Python object, None for
+// null. It has no uid; the evaluator reads it as the object itself.
+struct PlainValue {
+    Ref object;
+};
+
+using QueryResult = std::variant<NodeValue, EdgeValue, EdgeListValue, PlainValue>;
 
 // The edge values that a chain table's rows use. Objects made for the rows
 // keep these alive (through `keeper`), not the table: a row kept from a big
@@ -66,6 +72,10 @@ struct NodeValueStore {
         copy_values();
         return values[i];
     }
+    // Node i, read in place (valid until the store changes): a reader of a
+    // few nodes, or of one key of each, copies no values.
+    const NodeValue& peek(std::size_t i) const;
+    PyObject* properties(std::size_t i) const { return peek(i).properties.get(); }
     void hold_objects(std::vector<Ref> held);
     void copy_values(); // runs no Python code
 };
@@ -188,6 +198,13 @@ public:
     void drop_front(std::size_t n);
     void truncate(std::size_t n);
 
+    // The entries at `rows` (ascending or not), those past the end skipped;
+    // a list that reads a table makes only those values.
+    ResultList pick(const std::vector<std::size_t>& rows) &&;
+
+    // Whether an entry is a plain value (never for a list that reads a table).
+    bool holds_values() const;
+
     // Lists the rows of a counted table this list reads, checking for
     // interruption; false with the exception set.
     bool list_pending_rows() const { return !table_ || table_->list_rows_interruptibly(); }
@@ -206,13 +223,18 @@ private:
     std::size_t column_ = 0, first_ = 0, count_ = 0;
 };
 
-// A new Node or Edge object, or a new list of new Edge objects.
+// A new Node or Edge object, a new list of new Edge objects, or the plain
+// value itself (a new reference).
 PyObject* result_to_python(const QueryResult& value);
 
-// The properties dict of a node or an edge (borrowed); nullptr for an edge list.
+// The properties dict of a node or an edge, or a plain value that is a dict
+// (borrowed); nullptr for an edge list or any other plain value.
 inline PyObject* properties_of(const QueryResult& value) {
     if (auto* node = std::get_if<NodeValue>(&value)) return node->properties.get();
     if (auto* edge = std::get_if<EdgeValue>(&value)) return edge->properties.get();
+    if (auto* plain = std::get_if<PlainValue>(&value)) {
+        return PyDict_Check(plain->object.get()) ? plain->object.get() : nullptr;
+    }
     return nullptr;
 }
 

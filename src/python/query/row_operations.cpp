@@ -18,18 +18,19 @@
 
 #include "errors.hpp"
 #include "interrupts.hpp"
+#include "query/computed_bindings.hpp"
 #include "query/row_order.hpp"
 
 namespace velarto::py::query {
 
 void RowOperations::keep_rows(const std::vector<std::size_t>& order) {
+    // The old lists go last: freeing the values of dropped rows may run
+    // Python code, which must find every list whole.
+    std::vector<ResultList> dropped;
     for (auto& entry : state_.writable_bindings().entries()) {
         ResultList& list = entry.second;
-        ResultList kept;
-        kept.reserve(std::min(order.size(), list.size()));
-        for (std::size_t row : order) {
-            if (row < list.size()) kept.push_back(std::move(list[row]));
-        }
+        ResultList kept = std::move(list).pick(order);
+        dropped.push_back(std::move(list));
         list = std::move(kept);
     }
 }
@@ -56,6 +57,7 @@ bool RowOperations::apply(const WhereOp& op) {
 }
 
 bool RowOperations::apply(const WithOp& op) {
+    if (op.computes) return bind_projection(state_, regexes_, op.items);
     if (op.variables.empty()) return true;
     auto named = [&](const auto& entry) {
         return std::find(op.variables.begin(), op.variables.end(), entry.first) != op.variables.end();
@@ -66,9 +68,9 @@ bool RowOperations::apply(const WithOp& op) {
     return true;
 }
 
-bool RowOperations::apply(const OrderByOp& op) { return order_by({&op}); }
+bool RowOperations::apply(const OrderByOp& op) { return order_by({&op}, SIZE_MAX); }
 
-bool RowOperations::order_by(const std::vector<const OrderByOp*>& keys) {
+bool RowOperations::order_by(const std::vector<const OrderByOp*>& keys, std::size_t keep) {
     std::vector<std::size_t> order;
     {
         std::shared_ptr<const Bindings> table = state_.bindings;
@@ -81,10 +83,11 @@ bool RowOperations::order_by(const std::vector<const OrderByOp*>& keys) {
                 raise(core::VelartoError{core::ErrorKind::VariableNotFound, op->variable, {}, std::nullopt});
                 return false;
             }
-            sort_keys.push_back({list, std::move(key), op->ascending});
+            sort_keys.push_back({list, std::move(key), op->ascending, op->key.empty()});
         }
-        if (!sorted_rows(sort_keys, table->row_count(), order)) return false;
-        if (std::is_sorted(order.begin(), order.end())) return true;
+        const std::size_t rows = table->row_count();
+        if (!sorted_rows(sort_keys, rows, order, keep)) return false;
+        if (order.size() == rows && std::is_sorted(order.begin(), order.end())) return true;
     }
     keep_rows(order);
     return true;

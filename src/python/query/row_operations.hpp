@@ -19,8 +19,9 @@ public:
     bool apply(const SkipOp& op);
     bool apply(const LimitOp& op);
 
-    // Consecutive order_by calls: one stable sort, the first call's key primary.
-    bool order_by(const std::vector<const OrderByOp*>& keys);
+    // Consecutive order_by calls: one stable sort, the first call's key
+    // primary; only the first `keep` rows are kept (a limit follows).
+    bool order_by(const std::vector<const OrderByOp*>& keys, std::size_t keep);
 
 private:
     // Every list becomes its entries in the given row order, rows that lack

@@ -177,6 +177,7 @@ Kind kind_of(const Value& value) {
 }
 
 const char* element_kind_name(const QueryResult& element) {
+    if (auto* plain = std::get_if<PlainValue>(&element)) return Py_TYPE(plain->object.get())->tp_name;
     if (std::holds_alternative<NodeValue>(element)) return "Node";
     return std::holds_alternative<EdgeValue>(element) ? "Edge" : "list";
 }
