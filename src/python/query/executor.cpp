@@ -15,6 +15,9 @@
 #include "query/path_matcher.hpp"
 #include "query/query_state.hpp"
 #include "query/row_operations.hpp"
+#include "query/where_parser.hpp"
+#include "args.hpp"
+#include "query/condition_eval.hpp"
 
 namespace velarto::py::query {
 
@@ -76,9 +79,10 @@ bool match_node(QueryState& state, const NodePatternValue& pattern, const Condit
     auto found = std::make_shared<NodeValueStore>();
     // A run that ends in a count may never read the values: it holds the
     // dict's objects (one pass over them) and copies only if a step reads
-    // them. A run that returns rows reads them all: copying while scanning
-    // costs less than a second pass later.
-    const bool hold = state.counting;
+    // them; so does a match that is sorted and cut, whose sort reads one key
+    // of each node in place and keeps a few. A run that returns rows reads
+    // them all: copying while scanning costs less than a second pass later.
+    const bool hold = state.counting || state.few_rows_read;
     std::vector<Ref> held;
     // A pattern without constraints takes every node: size the list once.
     if (!pattern.type_obj && !pattern.type_schema && pattern.properties.empty()) {
@@ -165,6 +169,36 @@ std::size_t rows_kept_after(const std::vector<const Operation*>& queue, std::siz
     return SIZE_MAX;
 }
 
+// Whether a `with_` reads its rows in place: it names variables, or reads
+// `name.key` into an alias, and evaluates nothing.
+bool reads_in_place(const WithOp& with) {
+    for (const Ref& item : with.items) {
+        std::string text;
+        if (!to_utf8(item.get(), text)) return PyErr_Clear(), false;
+        bool unreadable;
+        std::shared_ptr<const ResultExpression> expression = parse_result_expression(text, unreadable);
+        if (!expression) return PyErr_Clear(), false;
+        const core::ConditionTree& tree = expression->condition.tree;
+        const core::ExprKind kind = tree.nodes[tree.root].kind;
+        if (kind != core::ExprKind::Variable && kind != core::ExprKind::Property) return false;
+    }
+    return true;
+}
+
+// Whether the operations after `index` sort the rows and then cut them to
+// a limit (skips may stand between, and `with_` steps that read rows in
+// place before the sort): the rows past the limit are never read.
+bool sorted_then_cut(const std::vector<const Operation*>& queue, std::size_t index) {
+    std::size_t next = index + 1;
+    while (next < queue.size() && std::holds_alternative<WithOp>(*queue[next]) &&
+           reads_in_place(std::get<WithOp>(*queue[next]))) {
+        ++next;
+    }
+    if (next == queue.size() || !std::holds_alternative<OrderByOp>(*queue[next])) return false;
+    while (next < queue.size() && std::holds_alternative<OrderByOp>(*queue[next])) ++next;
+    return rows_kept_after(queue, next - 1) != SIZE_MAX;
+}
+
 // A path whose maps read parameters runs as a copy that holds their values,
 // read when the step runs (a missing one is an invalid query).
 template <class Op, class Run>
@@ -209,7 +243,11 @@ bool execute_operations(QueryState& state) {
                     if (i + 1 < queue.size()) {
                         if (auto* next = std::get_if<WhereOp>(queue[i + 1])) where = next->parsed.get();
                     }
-                    return with_values(state, op, [&](const MatchOp& match) { return run_match(state, match, cap, where); });
+                    state.few_rows_read = sorted_then_cut(queue, i);
+                    const bool ran =
+                        with_values(state, op, [&](const MatchOp& match) { return run_match(state, match, cap, where); });
+                    state.few_rows_read = false;
+                    return ran;
                 } else if constexpr (std::is_same_v<Op, CreateOp>) {
                     return with_values(state, op, [&](const CreateOp& create) { return run_create(state, create); });
                 } else if constexpr (std::is_same_v<Op, MergeOp>) {

@@ -26,6 +26,7 @@ struct QueryState {
     Ref params;
     bool busy = false;
     bool counting = false; // the run ends in return_count
+    bool few_rows_read = false; // the match running now is sorted and cut: few of its rows are read
 
     // The binding table, made private to this query before it is written.
     Bindings& writable_bindings() {
