@@ -335,10 +335,13 @@ private:
         case FrameKind::Quantifier: {
             const bool quantifier = frame.kind == FrameKind::Quantifier;
             frame.node.operands.push_back(value);
-            if (frame.part == kSource) scopes_.push_back(frame.node.text); // the variable is seen from here on
+            if (frame.part == kSource) { // the variable is seen from here on; the list may aggregate
+                scopes_.push_back(frame.node.text);
+                ++comprehension_depth_;
+            }
             if (frame.part == kSource && at_word("where")) {
                 advance();
-                frame.node.form |= form::kWhere;
+                if (!quantifier) frame.node.form |= form::kWhere; // a quantifier's form names it; WHERE is implied
                 return next_part(kPredicate);
             }
             if (quantifier && frame.part == kSource) return expected("'WHERE'"), -1;
@@ -633,7 +636,6 @@ private:
         node.text = name.kind == Tok::Quoted ? name.value : std::string(source(name));
         node.slot = static_cast<std::uint32_t>(scopes_.size());
         advance(); // IN
-        ++comprehension_depth_;
         frames.push_back(Frame{kind, {}, std::move(node), kSource});
     }
 
