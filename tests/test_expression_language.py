@@ -70,6 +70,8 @@ def check(graph, expression, expected, params=None):
     ("CASE [1, null] WHEN [1, null] THEN 1 ELSE 2 END", 2),
     ("CASE 1 WHEN 'a' THEN 2 ELSE 'no' END", "no"),
     ("CASE 2 WHEN 1 THEN 'a' END", None),
+    ("CASE (n.age) WHEN 30 THEN 'y' END", "y"),
+    ("CASE n.age + 1 WHEN 31 THEN 'y' END", "y"),
     # nested, and as an operand
     ("CASE WHEN n.age > 18 THEN CASE n.name WHEN 'Ann' THEN 'A' END END", "A"),
     ("CASE WHEN n.age > 18 THEN 10 END + 1", 11),

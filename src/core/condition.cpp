@@ -498,8 +498,9 @@ private:
             switch (peek().keyword) {
             case Keyword::True: case Keyword::False: case Keyword::Null: out = literal(); break;
             case Keyword::None:
-                if (peek(1).kind == Tok::LParen) return open_call(frames, out);
+                // before a call: `CASE (a + b) WHEN ...` has a subject in brackets
                 if (at_word("case") && starts_operand(peek(1))) return open_case(frames);
+                if (peek(1).kind == Tok::LParen) return open_call(frames, out);
                 out = variable();
                 break;
             default: out = unexpected(); break;
