@@ -441,3 +441,13 @@ def test_a_list_too_large_is_a_memory_error_and_the_query_stays_usable(g, item):
         q.return_(f"{item} AS v")
     assert q.return_("size(range(1, 10)) AS v") == [{"v": 10}]
     assert g.query().match(node="n").return_count() == 2
+
+
+def test_the_edges_of_a_variable_length_edge_are_a_list(g):
+    edge = next(iter(g.edges.values()))
+    row = g.query().match("(a)-[r*1..1]->(b)").return_(
+        "r[0] AS first", "r[1] AS beyond", "r[-1..] AS tail", "[e IN r | e.since] AS since",
+        "head(r) AS head", "any(e IN r WHERE e.since > 2000) AS any", "reverse(r) AS reversed")[0]
+    assert row["first"].uid() == edge.uid() and row["head"].uid() == edge.uid()
+    assert row["beyond"] is None and row["since"] == [2019] and row["any"] is True
+    assert [e.uid() for e in row["tail"]] == [edge.uid()] and [e.uid() for e in row["reversed"]] == [edge.uid()]
