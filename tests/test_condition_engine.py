@@ -107,13 +107,74 @@ def test_rendering(harness, text, rendering):
     assert ask(harness, [text])[0][:2] == ("P", rendering)
 
 
+# The forms that read parts: postfix indexing, slicing and `.key` bind tighter
+# than any prefix operator; a comprehension's variable is seen only in its
+# predicate and projection (a Local renders `(x).k`, a variable `x.k`); a
+# variable named `case` renders in backticks, which never open a CASE.
+FORMS = [
+    ("-l[0]", "(-(l[0]))"),
+    ("-x.y[1..] + 1", "((-(x.y[1..])) + 1)"),
+    ("a.b.c", "(a.b).c"),
+    ("a.b[0].c", "((a.b[0])).c"),
+    ("l[0][1]", "((l[0])[1])"),
+    ("l[1..2]", "(l[1..2])"),
+    ("l[..-1]", "(l[..(-1)])"),
+    ("l[a + 1..]", "(l[(a + 1)..])"),
+    ("$p[0] = $m.k", "(($p[0]) = ($m).k)"),
+    ("{a: 1, `b c`: x, 'd-e': [1], AND: null}", "{a: 1, `b c`: x, `d-e`: [1], AND: null}"),
+    ("{a: {b: 1}}.a.b", "(({a: {b: 1}}).a).b"),
+    ("{}", "{}"),
+    ("CASE WHEN a THEN 1 ELSE 2 END", "(CASE WHEN a THEN 1 ELSE 2 END)"),
+    ("case x when 1 then 'a' when 2 then 'b' end", "(CASE x WHEN 1 THEN 'a' WHEN 2 THEN 'b' END)"),
+    ("CASE WHEN a = 1 THEN b END + 1", "((CASE WHEN (a = 1) THEN b END) + 1)"),
+    ("CASE CASE a WHEN 1 THEN b END WHEN c THEN d END", "(CASE (CASE a WHEN 1 THEN b END) WHEN c THEN d END)"),
+    # `case` before an operator or a dot is a variable
+    ("case + 1 = case.x", "((`case` + 1) = `case`.x)"),
+    ("case - 1", "(`case` - 1)"),
+    ("case IS NULL OR case IN [case]", "((`case` IS NULL) OR (`case` IN [`case`]))"),
+    ("CASE a + 1 WHEN 2 THEN 3 END", "(CASE (a + 1) WHEN 2 THEN 3 END)"),
+    ("CASE (a) WHEN 2 THEN 3 END", "(CASE a WHEN 2 THEN 3 END)"),
+    ("[x IN l]", "[x IN l]"),
+    ("[x IN l WHERE x > 1 | x * 2]", "[x IN l WHERE (x > 1) | (x * 2)]"),
+    ("[x IN a IN b WHERE x]", "[x IN (a IN b) WHERE x]"),
+    ("[x IN l | x.k] = x.k", "([x IN l | (x).k] = x.k)"),
+    ("[x IN x.k | x.k]", "[x IN x.k | (x).k]"),
+    ("[x IN l | [y IN x.k | y.a]] = y.a", "([x IN l | [y IN (x).k | (y).a]] = y.a)"),
+    ("[x IN l | [x IN x.k | x.a]]", "[x IN l | [x IN (x).k | (x).a]]"),
+    ("[`a b` IN l | `a b`.c]", "[`a b` IN l | (`a b`).c]"),
+    ("[1, x IN l]", "[1, (x IN l)]"),
+    ("all(x IN l WHERE x.a)", "all(x IN l WHERE (x).a)"),
+    ("NONE(x IN l WHERE true) AND single(y IN l WHERE y)", "(none(x IN l WHERE true) AND single(y IN l WHERE y))"),
+    ("any(x IN [1] WHERE x = 1) OR x.a", "(any(x IN [1] WHERE (x = 1)) OR x.a)"),
+    ("size([x IN range(1, 3) WHERE x % 2 = 0])", "size([x IN range(1, 3) WHERE ((x % 2) = 0)])"),
+]
+
+
+@pytest.mark.parametrize("text, rendering", FORMS)
+def test_forms_render_and_parse_back(harness, text, rendering):
+    answers = ask(harness, [text, rendering])
+    assert [a[:2] for a in answers] == [("P", rendering), ("P", rendering)]
+
+
+@pytest.mark.parametrize("text", [
+    "CASE WHEN a THEN `case` END",
+    "[x IN `case` WHERE `case`.k]",
+    "CASE `case` WHEN 1 THEN 2 END",
+])
+def test_a_variable_named_case_renders_so_that_it_parses_back(harness, text):
+    (kind, rendering, _), = ask(harness, [text])
+    assert kind == "P"
+    assert ask(harness, [rendering])[0][:2] == ("P", rendering)
+
+
 # --- any text gets an answer -------------------------------------------------------------------
 
 TOKENS = ["(", ")", "[", "]", ",", ".", "a", "n.x", "`q r`", "AND", "or", "Xor", "NOT", "IS", "NULL",
           "IN", "STARTS", "ENDS", "WITH", "CONTAINS", "true", "null", "=", "<>", "!=", "<", "<=", ">",
           ">=", "=~", "+", "-", "*", "/", "%", "1", "2.5", ".5", "1e3", "'s'", '"t"', "'", '"', "`",
           "\\", "\\u12", "size", "coalesce", "type", "toLower", "#", "!", "é", "\u00a0", "\x00",
-          "$", "$p", "exists(", "{", "}", "count(", "sum", "compose"]
+          "$", "$p", "exists(", "{", "}", "count(", "sum", "compose", "CASE", "when", "THEN", "else", "END",
+          "case", "..", ":", "|", "x IN", "all(", "single(", "k:", "range(", "`case`"]
 
 condition_like = st.lists(st.sampled_from(TOKENS), max_size=30).map(
     lambda parts: "".join(p + (" " if i % 3 else "") for i, p in enumerate(parts)))

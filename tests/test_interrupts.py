@@ -344,3 +344,20 @@ def test_ctrl_c_during_a_detach_walk_removes_no_edge():
     graph.nodes[x.uid()] = x
     q.execute()  # not left busy; uninterrupted, the walk removes the quarter attached to X
     assert len(graph.edges) == 30_000
+
+
+@pytest.mark.parametrize("item, small, expected", [
+    # a quantifier inside a comprehension: 400 million predicates, no list made
+    ("size([x IN $l WHERE any(y IN $l WHERE y = -x)])", {"l": [1, -1, 2]}, 2),
+    # a long range, then a comprehension over it
+    ("size([x IN range(1, $n) WHERE x % 7 = 0])", {"n": 30}, 4),
+], ids=["quantifier in a comprehension", "comprehension over a range"])
+def test_a_long_comprehension_is_interrupted(item, small, expected):
+    graph = Graph()
+    node = Node(Variable("One"))
+    graph.nodes[node.uid()] = node
+    q = graph.query().match(node="n").params(l=list(range(1, 20_000)), n=30_000_000)
+    with pytest.raises(KeyboardInterrupt), interrupted_after(0.1):
+        q.return_(f"{item} AS v")
+    # the query is usable again, and its comprehension starts afresh
+    assert q.params(**small).return_(f"{item} AS v") == [{"v": expected}]

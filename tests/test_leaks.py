@@ -180,6 +180,12 @@ for _i in range(3):
 for _node in _CHURN_NODES:
     CHURN.nodes[_node.uid()] = _node
 
+# True for N, so every part of it is evaluated on each run.
+EXPRESSIONS_CONDITION = (
+    "size([x IN range(1, 5) WHERE x % 2 = 0 | CASE WHEN x > 2 THEN toString(x) ELSE left('ab', 1) END]) = 2"
+    " AND any(k IN keys(n) WHERE k = 'k') AND substring(toUpper(reverse('abc')), 1) = 'BA'"
+    " AND {a: [n.k]}.a[0..1][0] = 1 AND coalesce(null, properties(n).k) = 1 AND split('a,b', ',')[-1] = 'b'")
+
 HOT_PATHS = [
     # construction
     ("Variable", lambda: Variable("A")),
@@ -288,6 +294,12 @@ HOT_PATHS = [
     ("exists reading a changed edge dict again", lambda: CHURN.query().match(node="n")
      .where("n.k = 1 AND exists((n)-[*1..2]->())").return_count()),
     ("compose", lambda: G.query().match(node="n").params(r=[E]).return_("compose($r)", "size($r)")),
+    ("where with a comprehension, CASE and functions", lambda: G.query().match(node="n").where(
+        EXPRESSIONS_CONDITION).return_count()),
+    ("comprehension refused midway", fails(TypeError, lambda: G.query().match(node="n").return_(
+        "[x IN [1, 'a'] WHERE all(y IN [x] WHERE y IS NOT NULL) | {v: abs(x)}]"))),
+    ("range too large", fails(MemoryError, lambda: G.query().match(node="n").return_(
+        "[x IN range(1, 10000000000000) | x]"))),
     ("unbound variable", fails(NameError, lambda: G.query().match(node="n").where("q = 1").return_("n"))),
     ("missing parameter", fails(ValueError, lambda: G.query().match(node="n").return_("$k"))),
     ("aggregate error", fails(TypeError, lambda: G.query().match("(a)-[r]->(b)").return_("a", "sum(r.k + a)"))),

@@ -335,10 +335,13 @@ private:
         case FrameKind::Quantifier: {
             const bool quantifier = frame.kind == FrameKind::Quantifier;
             frame.node.operands.push_back(value);
-            if (frame.part == kSource) scopes_.push_back(frame.node.text); // the variable is seen from here on
+            if (frame.part == kSource) { // the variable is seen from here on; the list may aggregate
+                scopes_.push_back(frame.node.text);
+                ++comprehension_depth_;
+            }
             if (frame.part == kSource && at_word("where")) {
                 advance();
-                frame.node.form |= form::kWhere;
+                if (!quantifier) frame.node.form |= form::kWhere; // a quantifier's form names it; WHERE is implied
                 return next_part(kPredicate);
             }
             if (quantifier && frame.part == kSource) return expected("'WHERE'"), -1;
@@ -495,8 +498,9 @@ private:
             switch (peek().keyword) {
             case Keyword::True: case Keyword::False: case Keyword::Null: out = literal(); break;
             case Keyword::None:
-                if (peek(1).kind == Tok::LParen) return open_call(frames, out);
+                // before a call: `CASE (a + b) WHEN ...` has a subject in brackets
                 if (at_word("case") && starts_operand(peek(1))) return open_case(frames);
+                if (peek(1).kind == Tok::LParen) return open_call(frames, out);
                 out = variable();
                 break;
             default: out = unexpected(); break;
@@ -639,7 +643,6 @@ private:
         node.text = name.kind == Tok::Quoted ? name.value : std::string(source(name));
         node.slot = static_cast<std::uint32_t>(scopes_.size());
         advance(); // IN
-        ++comprehension_depth_;
         frames.push_back(Frame{kind, {}, std::move(node), kSource});
     }
 

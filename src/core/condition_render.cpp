@@ -25,8 +25,10 @@ void render_string(std::string& out, std::string_view value) {
     out += '\'';
 }
 
+// A variable named `case` is written in backticks: bare, before a word or an
+// operand, it would open a CASE.
 void render_name(std::string& out, std::string_view name, bool keywords_allowed) {
-    if (is_bare_name(name, keywords_allowed)) {
+    if (is_bare_name(name, keywords_allowed) && (keywords_allowed || !same_ignoring_case(name, "case"))) {
         out.append(name);
         return;
     }
