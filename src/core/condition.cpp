@@ -581,12 +581,10 @@ private:
 
     // `value.key` after an operand that is not a plain variable.
     bool property_of(std::uint32_t& operand) {
-        switch (tree_.nodes[operand].kind) { // a literal number, text or truth value has no properties
-        case ExprKind::Integer: case ExprKind::Float: case ExprKind::String: case ExprKind::Boolean: case ExprKind::Null:
-            unexpected();
-            return false;
-        default: break;
-        }
+        // A number written with a '.' after it (`1.e5`) is a malformed number,
+        // not a property read.
+        const ExprKind kind = tree_.nodes[operand].kind;
+        if (kind == ExprKind::Integer || kind == ExprKind::Float) return unexpected(), false;
         ExprNode node(ExprKind::PropertyOf, advance().column);
         const Token& key = peek();
         if (key.kind != Tok::Word && key.kind != Tok::Quoted) return expected("a property name"), false;
