@@ -331,8 +331,8 @@ def test_ctrl_c_during_a_detach_walk_removes_no_edge():
     gc.disable()
     try:
         signal.setitimer(signal.ITIMER_REAL, 1e-4, 1e-4)
-        state["run"] = True
         with pytest.raises(KeyboardInterrupt):
+            state["run"] = True  # armed inside the block: a signal before it must not escape the test
             q.execute()
     finally:
         state["run"] = False
