@@ -19,7 +19,6 @@ here asserts a time: the script prints ratios.
 """
 from __future__ import annotations
 
-import argparse
 import collections
 import os
 import random
@@ -29,7 +28,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from common import format_time, side_by_side  # noqa: E402
+from common import size_and_clock, format_time, side_by_side  # noqa: E402
 from velarto import Graph, Node, Variable  # noqa: E402
 
 try:
@@ -104,14 +103,9 @@ def baseline(name: str, medians: dict) -> float:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--repeat", type=int, default=7)
-    parser.add_argument("--clock", choices=["wall", "cpu"], default="wall")
-    args = parser.parse_args()
-    clock = time.process_time if args.clock == "cpu" else time.perf_counter
-    medians = run(args.nodes, args.repeat, clock)
-    print(f"\n### Grouped count over {args.nodes:,} nodes ({args.clock} clock, median of {args.repeat} rounds)\n")
+    nodes, repeat, clock_name, clock = size_and_clock(__doc__)
+    medians = run(nodes, repeat, clock)
+    print(f"\n### Grouped count over {nodes:,} nodes ({clock_name} clock, median of {repeat} rounds)\n")
     print("| workload | time | plain Python / this |")
     print("|---|---:|---:|")
     for name, seconds in medians.items():

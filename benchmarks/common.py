@@ -92,6 +92,18 @@ class Table:
         return "\n".join(lines)
 
 
+def size_and_clock(doc: str, nodes: int = 100_000):
+    """The command line of a one-size benchmark: (nodes, repeat, clock name, clock)."""
+    import argparse
+
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--nodes", type=int, default=nodes)
+    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--clock", choices=["wall", "cpu"], default="wall")
+    args = parser.parse_args()
+    return args.nodes, args.repeat, args.clock, time.process_time if args.clock == "cpu" else time.perf_counter
+
+
 def format_time(seconds: float) -> str:
     if seconds < 1e-6:
         return f"{seconds * 1e9:.0f} ns"

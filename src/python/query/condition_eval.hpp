@@ -156,6 +156,7 @@ private:
     bool member_of_sequence(std::uint32_t node, const Value& left, PyObject* sequence, Truth& out);
     bool text_test(core::Op op, const Value& text, const Value& other, Truth& out);
     // The forms of condition_forms.cpp, resumed as `resume` is.
+    std::int64_t gather_operands(Frame& frame, std::size_t step, Value& value);
     std::int64_t call_step(Frame& frame, std::size_t step, Value& value);
     std::int64_t map_step(Frame& frame, std::size_t step, Value& value);
     std::int64_t index_step(Frame& frame, std::size_t step, Value& value);

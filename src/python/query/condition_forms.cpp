@@ -65,14 +65,21 @@ bool integer_index(const Value& value, Py_ssize_t& out) {
 
 } // namespace
 
-std::int64_t ConditionEvaluator::call_step(Frame& frame, std::size_t step, Value& value) {
+// Gathers the node's operands on the argument stack from `frame.position`
+// on: the operand to evaluate next, or kDone once all are there.
+std::int64_t ConditionEvaluator::gather_operands(Frame& frame, std::size_t step, Value& value) {
     const ExprNode& expr = node(frame.node);
     if (step == 0) {
         frame.position = arguments_.size();
     } else {
         arguments_.push_back(std::move(value));
     }
-    if (step < expr.operands.size()) return expr.operands[step];
+    return step < expr.operands.size() ? static_cast<std::int64_t>(expr.operands[step]) : kDone;
+}
+
+std::int64_t ConditionEvaluator::call_step(Frame& frame, std::size_t step, Value& value) {
+    const ExprNode& expr = node(frame.node);
+    if (const std::int64_t next = gather_operands(frame, step, value); next != kDone) return next;
     FunctionCall call{condition_, expr, arguments_.data() + frame.position, expr.operands.size(), value, budget_};
     const bool ok = call_function(call);
     arguments_.resize(frame.position);
@@ -122,12 +129,7 @@ std::int64_t ConditionEvaluator::index_step(Frame& frame, std::size_t step, Valu
 
 std::int64_t ConditionEvaluator::slice_step(Frame& frame, std::size_t step, Value& value) {
     const ExprNode& expr = node(frame.node);
-    if (step == 0) {
-        frame.position = arguments_.size();
-    } else {
-        arguments_.push_back(std::move(value));
-    }
-    if (step < expr.operands.size()) return expr.operands[step];
+    if (const std::int64_t next = gather_operands(frame, step, value); next != kDone) return next;
     Value* parts = arguments_.data() + frame.position; // the list, then the bounds written
     const std::size_t count = expr.operands.size();
     auto done = [&](std::int64_t result) {
