@@ -389,6 +389,8 @@ def test_graph_functions_refuse_other_kinds(g, expression, message):
     ("[x IN [1] | x | x] = []", "expected ']' but found '|' at column 15"),
     ("CASE WHEN true THEN 1 ELSE 2 WHEN false THEN 3 END = 1", "expected 'END' but found 'WHEN' at column 30"),
     ("CASE 1 END = 1", "expected 'WHEN' but found 'END' at column 8"),
+    # a pattern fixes the row's variables; the comprehension's own is not one of them
+    ("any(x IN [n] WHERE exists((x)-[]->()))", "exists() cannot read the comprehension variable 'x' at column 20"),
 ])
 def test_texts_refused_when_the_step_is_added(g, text, message):
     q = g.query().match(node="n")
@@ -408,6 +410,13 @@ def test_texts_refused_when_the_step_is_added(g, text, message):
 def test_an_aggregate_inside_a_comprehension_is_refused(g, item):
     with pytest.raises(ValueError, match="cannot stand inside a list comprehension or a quantifier"):
         g.query().match(node="n").return_(f"{item} AS v")
+
+
+def test_exists_in_a_comprehension_reads_the_rows_variables(g):
+    # `n` is the row's node, fixed in the pattern: Ann has an edge out, the arrow none
+    q = g.query().match(node="n")
+    assert q.return_("[x IN [1, 2] WHERE NOT exists((n)-[]->())] AS v") == [{"v": []}, {"v": [1, 2]}]
+    assert q.return_("any(x IN [1] WHERE exists((n)-[]->())) AS v") == [{"v": True}, {"v": False}]
 
 
 def test_an_aggregate_as_the_source_of_a_comprehension(g):

@@ -224,3 +224,32 @@ def test_ints_and_floats_order_exactly_as_python_orders_them(ascending, limit):
     rows = graph.query().match(node="n").order_by("n", "v", ascending).limit(limit).return_("n.v")
     expected = sorted(NUMBERS, reverse=not ascending)  # stable both ways, as the order_by is
     assert [repr(row["n.v"]) for row in rows] == [repr(v) for v in expected[:limit]]
+
+
+class ReassigningKey:
+    """A sort key whose first comparison gives node 0 new properties that would sort it last."""
+    victim = None
+
+    def __init__(self, value):
+        self.value = value
+
+    def __lt__(self, other):
+        if ReassigningKey.victim is not None:
+            victim, ReassigningKey.victim = ReassigningKey.victim, None
+            victim.properties = {"i": 0, "v": ReassigningKey(10_000)}
+        return self.value < other.value
+
+
+@pytest.mark.parametrize("tail", [
+    lambda q: q.order_by("n", "v").limit(3).return_("n.i"),                                  # nodes held, then picked
+    lambda q: q.with_("n", "n.v AS v").order_by("v", "").limit(3).return_("n.i"),           # through an alias
+    lambda q: q.order_by("n", "v").return_("n.i")[:3],                                      # the full sort
+], ids=["top-n", "top-n through with_", "full sort"])
+def test_a_sort_reads_what_the_match_saw_when_properties_are_reassigned_meanwhile(tail):
+    graph = Graph()
+    nodes = [Node(Variable(f"K{i}"), {"i": i, "v": ReassigningKey(i)}) for i in range(50)]
+    for node in reversed(nodes):
+        graph.nodes[node.uid()] = node
+    ReassigningKey.victim = nodes[0]
+    assert tail(graph.query().match(node="n")) == [{"n.i": 0}, {"n.i": 1}, {"n.i": 2}]
+    assert ReassigningKey.victim is None and nodes[0].properties["v"].value == 10_000
