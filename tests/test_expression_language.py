@@ -308,6 +308,9 @@ CONVERSIONS = [
     ("toFloat(true)", TypeError),
     ("toBoolean('TRUE')", True), ("toBoolean('false')", False), ("toBoolean('yes')", None),
     ("toBoolean('')", None), ("toBoolean(true)", True), ("toBoolean(null)", None), ("toBoolean(1.5)", TypeError),
+    # a NUL inside or a lone surrogate makes no number and no truth value (nor an error)
+    ("toInteger($nul)", None), ("toFloat($nul)", None), ("toBoolean($nul)", None),
+    ("toInteger($lone)", None), ("toFloat($lone)", None), ("toBoolean($lone)", None),
 ]
 
 TEXTS = [
@@ -333,7 +336,7 @@ TEXTS = [
 
 @pytest.mark.parametrize("expression, expected", LISTS + NUMBERS + CONVERSIONS + TEXTS)
 def test_functions(g, expression, expected):
-    check(g, expression, expected, {"t": (5, 6), "nan": NAN, "inf": INF})
+    check(g, expression, expected, {"t": (5, 6), "nan": NAN, "inf": INF, "nul": "12\x00ab", "lone": "1\ud800"})
 
 
 def test_reverse_and_tail_leave_their_argument_alone(g):

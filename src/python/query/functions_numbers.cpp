@@ -26,6 +26,14 @@ bool real_of(PyObject* object, double& out) {
     return !(out == -1.0 && PyErr_Occurred());
 }
 
+// A text with a lone surrogate has no UTF-8 form, and is no number or truth
+// value either: its encoding error is dropped (any other stays). True when
+// nothing is left set.
+bool clear_encoding_error() {
+    if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) PyErr_Clear();
+    return !PyErr_Occurred();
+}
+
 bool set_real(const FunctionCall& call, double value) { return call.set(PyFloat_FromDouble(value)); }
 
 template <class Round>
@@ -38,9 +46,10 @@ bool rounded(const FunctionCall& call, Round round) {
 // `integral` when it has no fraction or exponent. Empty when it is none.
 std::string number_text_of(PyObject* text, bool& integral) {
     Ref stripped = Ref::steal(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "strip", "O", text));
-    const char* utf8 = stripped ? PyUnicode_AsUTF8(stripped.get()) : nullptr;
-    if (!utf8) return {};
-    std::string s = utf8;
+    Py_ssize_t size = 0;
+    const char* utf8 = stripped ? PyUnicode_AsUTF8AndSize(stripped.get(), &size) : nullptr;
+    if (!utf8) return clear_encoding_error(), std::string{};
+    std::string s(utf8, static_cast<std::size_t>(size)); // a NUL inside is no digit: no number
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     auto digits = [&] {
@@ -142,9 +151,10 @@ bool call_ToBoolean(const FunctionCall& call) {
     Ref stripped = lower ? Ref::steal(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "strip", "O",
                                                           lower.get()))
                          : Ref();
-    const char* text = stripped ? PyUnicode_AsUTF8(stripped.get()) : nullptr;
-    if (!text) return false;
-    const std::string word = text;
+    Py_ssize_t size = 0;
+    const char* text = stripped ? PyUnicode_AsUTF8AndSize(stripped.get(), &size) : nullptr;
+    if (!text) return clear_encoding_error(); // a lone surrogate: no truth value, null
+    const std::string word(text, static_cast<std::size_t>(size));
     if (word == "true" || word == "false") return call.set(Py_NewRef(word == "true" ? Py_True : Py_False));
     return true;
 }
