@@ -12,6 +12,13 @@
 // them as a path, whose list is `rels(r)`.
 // `type`/`name`/`uid` of anything but a bound variable. A variable with no
 // binding at this point is the run's NameError.
+//
+// For the embedded engine: `sum` and `collect` of nothing are coalesced to
+// 0 and [] (it gives null), a `+` is null as soon as an operand is (it joins
+// null and a text into the text), `substring` counts from 1 there; indexing,
+// slicing, comprehensions and the functions it lacks or means otherwise are
+// refused.
+#include <algorithm>
 #include <string>
 
 #include "core/condition.hpp"
@@ -27,6 +34,7 @@ using core::Function;
 namespace {
 
 constexpr int kDeepest = 400; // brackets: a deeper tree is refused, not written
+constexpr std::size_t kLongest = 1 << 20; // the text of one expression
 
 class ExpressionWriter {
 public:
@@ -89,6 +97,9 @@ public:
             out += expr.boolean ? "(DISTINCT " : "(";
             out += argument;
             out += ")";
+            // The embedded engine sums and collects nothing to null.
+            if (engine() && expr.function == Function::Sum) out = "coalesce(" + out + ", 0)";
+            if (engine() && expr.function == Function::Collect) out = "coalesce(" + out + ", [])";
             return true;
         }
         case ExprKind::Not:
@@ -124,11 +135,18 @@ public:
             return true;
         }
         case ExprKind::Arithmetic: {
-            if (!operand(0, out)) return false;
-            for (std::size_t i = 1; i < expr.operands.size(); ++i) {
-                std::string right;
-                if (!operand(i, right)) return false;
-                out = "(" + out + " " + core::op_text(expr.ops[i - 1]) + " " + right + ")";
+            std::vector<std::string> parts(expr.operands.size());
+            for (std::size_t i = 0; i < parts.size(); ++i) {
+                if (!operand(i, parts[i])) return false;
+            }
+            out = parts[0];
+            for (std::size_t i = 1; i < parts.size(); ++i) out = "(" + out + " " + core::op_text(expr.ops[i - 1]) + " " + parts[i] + ")";
+            const bool adds = std::find(expr.ops.begin(), expr.ops.end(), core::Op::Add) != expr.ops.end();
+            if (engine() && adds) { // the engine joins null and a text into the text: null as soon as an operand is
+                std::string guard;
+                for (std::size_t i = 0; i < parts.size(); ++i) guard += (i ? std::string(" OR ") : std::string()) + parts[i] + " IS NULL";
+                out = "(CASE WHEN " + guard + " THEN null ELSE " + out + " END)";
+                if (out.size() > kLongest) return refuse_step(step_, "the expression grows too long to translate for the embedded engine");
             }
             return true;
         }
@@ -146,12 +164,14 @@ public:
         }
         case ExprKind::Exists: return exists(index, out);
         case ExprKind::Index: {
+            if (engine()) return refuse_step(step_, "the embedded engine counts list positions from 1");
             std::string base, at;
             if (!operand(0, base) || !operand(1, at)) return false;
             out = "(" + base + "[" + at + "])";
             return true;
         }
         case ExprKind::Slice: {
+            if (engine()) return refuse_step(step_, "the embedded engine counts list positions from 1");
             std::string base, from, to;
             std::size_t next = 1;
             if (!operand(0, base)) return false;
@@ -184,6 +204,9 @@ public:
         }
         case ExprKind::Comprehension:
         case ExprKind::Quantifier: {
+            if (engine() && expr.kind == ExprKind::Comprehension) {
+                return refuse_step(step_, "the embedded engine has no list comprehensions");
+            }
             std::string name, list, predicate, projection;
             if (!cypher_name(expr.text, step_, name) || !operand(0, list)) return false;
             const bool quantifier = expr.kind == ExprKind::Quantifier;
@@ -269,7 +292,20 @@ private:
             }
             break;
         }
+        case Function::Substring: // the engine counts from 1
+            if (engine()) {
+                std::string text, start, length;
+                if (!write(expr.operands[0], text, depth + 1) || !write(expr.operands[1], start, depth + 1)) return false;
+                if (expr.operands.size() > 2 && !write(expr.operands[2], length, depth + 1)) return false;
+                if (length.empty()) length = "size(" + text + ")";
+                out = "substring(" + text + ", (" + start + ") + 1, " + length + ")";
+                return true;
+            }
+            break;
         default: break;
+        }
+        if (engine() && missing_in_engine(expr.function)) {
+            return refuse_step(step_, "the embedded engine has no " + called + " that means the same");
         }
         std::string arguments;
         for (std::size_t i = 0; i < expr.operands.size(); ++i) {
@@ -295,6 +331,21 @@ private:
             return true;
         }
         return refuse_step(step_, "an exists() without its pattern");
+    }
+
+    bool engine() const { return writer_.dialect() == Dialect::Ladybug; }
+
+    // Functions the embedded engine lacks, or has with another meaning
+    // (`round` of one argument, `reverse` of a list).
+    static bool missing_in_engine(Function function) {
+        switch (function) {
+        case Function::ToInteger: case Function::ToFloat: case Function::ToBoolean: case Function::ToString:
+        case Function::Head: case Function::Last: case Function::Tail: case Function::Reverse:
+        case Function::Replace: case Function::Split: case Function::Keys: case Function::Round:
+        case Function::StartNode: case Function::EndNode:
+            return true;
+        default: return false;
+        }
     }
 
     CypherWriter& writer_;

@@ -73,6 +73,19 @@ bool property_entries(CypherWriter& writer, const RequiredProperties& properties
     return true;
 }
 
+// A text as a quoted literal, for the one place the embedded engine takes
+// no parameter; a control character there is refused rather than escaped.
+bool text_literal(const std::string& text, const std::string& step, std::string& out) {
+    out = "'";
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) return refuse_step(step, "a type name holds a control character");
+        if (c == '\\' || c == '\'') out += '\\';
+        out += c;
+    }
+    out += '\'';
+    return true;
+}
+
 // The conditions a schema puts on `element` (a node, a relationship, or
 // each hop of a range when `hops` is set).
 bool schema_conditions(CypherWriter& writer, const Schema& schema, const std::string& element, bool hops,
@@ -85,10 +98,15 @@ bool schema_conditions(CypherWriter& writer, const Schema& schema, const std::st
     std::vector<std::string> tests;
     const std::string subject = hops ? "velarto_hop" : element;
     for (const std::string& entry : *required) {
-        Ref text = Ref::steal(to_python_str(entry));
-        std::string parameter;
-        if (!text || !writer.pass(text.get(), step, parameter)) return false;
-        tests.push_back(parameter + " IN " + subject + ".velarto_shape");
+        std::string value;
+        if (hops && writer.dialect() == Dialect::Ladybug) {
+            // The engine's parser fails on a parameter inside a list predicate: a literal there.
+            if (!text_literal(entry, step, value)) return false;
+        } else {
+            Ref text = Ref::steal(to_python_str(entry));
+            if (!text || !writer.pass(text.get(), step, value)) return false;
+        }
+        tests.push_back(value + " IN " + subject + ".velarto_shape");
     }
     if (tests.empty()) return true;
     std::string all;
@@ -177,6 +195,9 @@ bool write_path(CypherWriter& writer, const PathPatternValue& path, bool later_p
         std::string range;
         if (edge.range) {
             const core::HopRange& bounds = *edge.range;
+            if (writer.dialect() == Dialect::Ladybug && bounds.min == 0) {
+                return refuse_step(step, "the embedded engine's paths of length 0 differ from openCypher's");
+            }
             if (bounds.max && *bounds.max < bounds.min) conditions.push_back("false");
             range = writer.dialect() == Dialect::Ladybug ? "* TRAIL " : "*"; // the engine walks unless told
             range += std::to_string(bounds.min);

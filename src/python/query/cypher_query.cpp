@@ -15,6 +15,7 @@
 // (which rows they cut depends on the database's order), bindings left by
 // an earlier run, an item nothing binds, every piece the expression and
 // pattern writers refuse.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -304,15 +305,28 @@ private:
             }
             if (columns.empty()) return refuse_step(name, "no item names anything bound: every row would be empty");
         }
-        // A sort that only cuts before the RETURN orders the RETURN itself.
-        Segment* last = &segments_.back();
+        // A sort that only cuts before the RETURN orders the RETURN itself
+        // (a WITH that projects stays, without it). A sort that cuts nothing
+        // and reaches no RETURN order changes no row: it is left out (a
+        // database may refuse ORDER BY without SKIP or LIMIT in a WITH).
+        Segment& last = segments_.back();
         std::string tail;
-        const bool moves = last->is_with && last->head == "WITH *" && !last->order.empty() && last->conditions.empty() &&
-                           !distinct && !aggregates && count > 0;
+        const bool moves = last.is_with && !last.order.empty() && last.conditions.empty() && !distinct && !aggregates &&
+                           count > 0;
         if (moves) {
-            tail = clause_tail(*last);
-            segments_.pop_back();
+            tail = clause_tail(last);
+            last.order.clear();
+            last.skip.clear();
+            last.limit.clear();
+            if (last.head == "WITH *") segments_.pop_back();
         }
+        for (Segment& segment : segments_) {
+            if (segment.skip.empty() && segment.limit.empty()) segment.order.clear();
+        }
+        segments_.erase(std::remove_if(segments_.begin(), segments_.end(), [](const Segment& segment) {
+            return segment.head == "WITH *" && segment.order.empty() && segment.skip.empty() && segment.limit.empty() &&
+                   segment.conditions.empty();
+        }), segments_.end());
         for (const Segment& segment : segments_) {
             text += segment.head;
             text += segment.is_with ? clause_tail(segment) : "";
