@@ -7,7 +7,7 @@ run on demand: `graph.query().match("(a:A)-[r]->(b:B)").return_("a", "b")`.
 These stubs are installed as the stub-only package `velarto-stubs`, which
 type checkers find on their own; they also carry the help that editors show.
 """
-from typing import Any, TypeAlias, final, overload
+from typing import Any, Literal, TypeAlias, final, overload
 
 # networkx is optional and ships no types of its own; with its stubs installed the result
 # of `to_networkx` is precise, without them it is `Any`.
@@ -390,6 +390,15 @@ class Query:
     def return_distinct(self, *variables: str) -> list[_Row]:
         """As `return_`, with every later duplicate row removed (nodes and
         edges compared by uid)."""
+    def to_cypher(self, /, *items: str, distinct: bool = False,
+                  dialect: Literal["opencypher", "ladybug"] = "opencypher") -> tuple[str, dict[str, Any]]:
+        """Translates this query, ended as `return_(*items)` would end it
+        (`return_distinct` with `distinct=True`; no items: one row `count`),
+        into one openCypher query over the graph `Graph.to_cypher` exports:
+        `(text, parameters)`. Values travel as parameters, never as text. A
+        step with no exact translation (a second match, writes, `skip`/`limit`
+        without a sort, `compose`, values a database cannot hold) raises
+        ValueError naming the step and why; nothing runs."""
     @overload
     def create(self, pattern: str, *, node: str | None = None, edge: str | None = None,
                type: _Type | None = ..., term: Term | None = None, start: object = None,

@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,9 @@ public:
     // When the schema accepts exactly one type (only names and arrows, no
     // wildcard, group or dead end), that type; else empty.
     const TypeRef& exact_type() const { return exact_; }
+
+    // What a type's shape must hold to fit (type_shape.hpp).
+    friend std::optional<std::vector<std::string>> shape_requirements(const CompiledSchema& schema);
 
     // Number of nodes in the compiled tree (for tests and diagnostics).
     std::size_t size() const { return nodes_.size(); }

@@ -19,6 +19,7 @@
 #include "reading_runs.hpp"
 #include "query/projection.hpp"
 #include "query/query_state.hpp"
+#include "query/cypher_translation.hpp"
 #include "query/result_items.hpp"
 #include "query/where_parser.hpp"
 
@@ -375,6 +376,38 @@ PyObject* query_return_count(PyObject* self, PyObject*) {
     return PyLong_FromSize_t(state.bindings->row_count());
 }
 
+const Signature kToCypher{"to_cypher", {"distinct", "dialect"}, 0, 0, "items"};
+
+// The dialect argument: "opencypher" (left out) or "ladybug".
+bool dialect_argument(const Signature& signature, int index, PyObject* given, query::Dialect& out) {
+    out = query::Dialect::OpenCypher;
+    if (!given) return true;
+    if (!PyUnicode_Check(given)) return argument_error(signature, index, "str", given);
+    if (PyUnicode_CompareWithASCIIString(given, "opencypher") == 0) return true;
+    if (PyUnicode_CompareWithASCIIString(given, "ladybug") == 0) {
+        out = query::Dialect::Ladybug;
+        return true;
+    }
+    PyErr_Format(PyExc_ValueError, "unknown dialect %R: expected 'opencypher' or 'ladybug'", given);
+    return false;
+}
+
+PyObject* query_to_cypher(METHOD_ARGS) {
+    Bound a;
+    if (!bind(kToCypher, args, nargs, kwnames, a)) return nullptr;
+    for (Py_ssize_t i = 0; i < a.extra_count; ++i) {
+        if (!PyUnicode_Check(a.extra[i])) return argument_error(kToCypher, -1, "str", a.extra[i]), nullptr;
+    }
+    bool distinct = false;
+    query::Dialect dialect;
+    if (a[0] != nullptr && !require_bool(kToCypher, 0, a[0], distinct)) return nullptr;
+    if (!dialect_argument(kToCypher, 1, a[1], dialect)) return nullptr;
+    QueryState& state = state_of(self);
+    Entry entry(state);
+    if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::Return)) return nullptr;
+    return query::translate_query(state, a.extra, a.extra_count, distinct, dialect);
+}
+
 const Signature kReturn{"return_", {}, 0, 0, "variables"};
 const Signature kReturnDistinct{"return_distinct", {}, 0, 0, "variables"};
 
@@ -483,6 +516,13 @@ PyMethodDef query_methods[] = {
      "# Returns\n\nA list of dictionaries mapping variable names to their values"},
     {"return_count", guarded<query_return_count>, METH_NOARGS, "return_count($self)\n--\n\n"},
     {"return_distinct", FASTCALL(query_return_distinct), FAST, "return_distinct($self, *variables)\n--\n\n"},
+    {"to_cypher", FASTCALL(query_to_cypher), FAST,
+     "to_cypher($self, /, *items, distinct=False, dialect='opencypher')\n--\n\n"
+     "Translates this query, ended as `return_(*items)` would end it (`return_distinct` with "
+     "`distinct=True`; with no items, one row `count` holding `return_count()`), into one openCypher "
+     "query over the graph that `Graph.to_cypher` exports: a `(text, parameters)` pair. Values are "
+     "passed as parameters, never written into the text. A step with no exact translation raises "
+     "`ValueError` naming the step and why; nothing runs."},
     {"create", FASTCALL(query_create), FAST,
      "create($self, pattern=None, *, node=None, edge=None, type=..., term=None, start=None, end=None, "
      "properties=None)\n--\n\n"},
