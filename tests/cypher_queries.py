@@ -242,7 +242,7 @@ def _comparison(scope: _Scope, depth: int) -> str:
 def _exists(scope: _Scope) -> str:
     rng = scope.rng
     anchor = rng.choice(scope.nodes)
-    arrow = rng.choice(["-[]->", "<-[]-", "-[]-"])
+    arrow = rng.choice(["-[]->", "<-[]-", "-[]->", "<-[]-", "-[]-"])
     other = rng.choice(["()", "(:A)", "(:$* -> *$)", f"({rng.choice(scope.nodes)})"])
     pattern = f"({anchor}){arrow}{other}"
     if rng.random() < 0.3:
@@ -294,7 +294,9 @@ def condition(scope: _Scope, depth: int = 0) -> str:
 NODE_LABELS = [""] * 30 + [":A", ":B", ":*", ":$A -> *$", ":$* -> B$", ":$* -> *$",
                ":$(cap:*) -> B$", ":$A -> (cap:*)$", ":$C -> (A -> B)$"]
 EDGE_LABELS = [""] * 12 + [":knows", ":likes", ":$* -> *$", ":$A -> *$"]
-RANGES = ["*1..3", "*0..2", "*2", "*..2", "*1..2"]
+# Not `*0..2`: there the database drops the zero-length path of a start node that a
+# two-hop trail returns to, and gives that trail twice instead.
+RANGES = ["*1..3", "*0..1", "*2", "*..2", "*1..2", "*0..0"]
 
 
 def _node_map(scope: _Scope) -> str:
@@ -324,7 +326,9 @@ def _pattern(scope: _Scope) -> str:
             scope.nodes.append(name)
         if i < hops:
             var = ["r", "s", "t"][i]
-            direction = rng.randrange(3)
+            # Either-way edges sparingly: the database's dialect refuses them (it gives a
+            # self-loop twice), so each costs a compared query there.
+            direction = rng.choices(range(3), [5, 4, 1])[0]
             # The pattern parser refuses an arrow inside the label of a `<-` edge
             # (`<-[r:$A -> *$]-`), so backward edges take labels without one.
             labels = EDGE_LABELS if direction != 1 else [lab for lab in EDGE_LABELS if "->" not in lab]
@@ -410,6 +414,10 @@ def make_recipe(seed: int) -> Recipe:
             items.append(item)
             if bag:
                 bags.append(f"g{n}")
+        # A grouped return holding collect() beside a DISTINCT aggregate corrupts the
+        # database's heap (the next query crashes it): no DISTINCT beside a collect.
+        if bags:
+            items = [item.replace("(DISTINCT ", "(") for item in items]
         aggregating = True
     else:
         pool = scope.nodes + scope.edges + scope.chains + list(scope.values)

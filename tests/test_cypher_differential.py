@@ -28,7 +28,7 @@ from cypher_queries import make_recipe, random_graph
 from velarto import Edge, Graph, Node
 
 GRAPH_SEEDS = range(8)
-QUERIES_PER_GRAPH = 50
+QUERIES_PER_GRAPH = 60
 ENOUGH_COMPARED = 300
 
 
@@ -116,13 +116,13 @@ class Outcome:
     differences: list = field(default_factory=list)
 
 
-def run_graph(seed: int, directory) -> Outcome:
+def run_graph(seed: int, directory, export=lambda graph: graph.to_cypher("ladybug")) -> Outcome:
     import real_ladybug
 
     graph = random_graph(seed)
     database = real_ladybug.Database(str(directory / f"graph{seed}"))
     connection = real_ladybug.Connection(database)
-    for statement, parameters in graph.to_cypher("ladybug"):
+    for statement, parameters in export(graph):
         connection.execute(statement, parameters)
     outcome = Outcome()
     for index in range(QUERIES_PER_GRAPH):
