@@ -116,14 +116,13 @@ bool Columns::add_properties(PyObject* properties, PyObject* fields, const std::
         if (schema_first_) {
             Kind& column = columns_[index].kind;
             if (kind.list && kind.scalar == Scalar::Mixed) {
-                PyErr_Format(PyExc_TypeError, "%s: property %R holds a %s; a list column holds one kind",
+                PyErr_Format(PyExc_TypeError, "%s: property %R holds a %s; a list column holds one kind of element",
                              element().c_str(), key.get(), kind_name(kind).c_str());
                 return false;
             }
             if (!join_kinds(column, kind)) {
                 PyErr_Format(PyExc_TypeError,
-                             "%s: property %R holds a %s value, where other elements hold %s; a column holds "
-                             "one kind",
+                             "%s: property %R holds %s, where other elements hold %s; a column holds one kind",
                              element().c_str(), key.get(), kind_name(kind).c_str(), kind_name(column).c_str());
                 return false;
             }
@@ -153,38 +152,46 @@ PyObject* Columns::edge_table_statement() const {
     return to_python_str(text + ")");
 }
 
-bool Columns::complete_row(PyObject* fields, std::string& left_out) const {
+Ref Columns::complete_row(PyObject* fields, std::string& left_out) const {
+    // The engine matches rows by their fields' order, so each row is made
+    // anew in one order: the export's own fields, then the columns'.
     // `fields` is the export's own dict, seen by no Python code yet, so the
-    // values borrowed from it stay put while floats are made.
+    // values borrowed from it stay put while the row is made.
+    Ref row = Ref::steal(PyDict_New());
+    if (!row) return {};
+    for (const char* own : {"velarto_uid", "velarto_name", "velarto_type", "velarto_shape"}) {
+        PyObject* value = PyDict_GetItemString(fields, own); // borrowed; exact str keys only
+        if (value && PyDict_SetItemString(row.get(), own, value) < 0) return {};
+    }
     left_out.assign(columns_.size(), '0');
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const Column& column = columns_[i];
         PyObject* value = PyDict_GetItemWithError(fields, column.key.get()); // borrowed
-        if (!value && PyErr_Occurred()) return false;
+        if (!value && PyErr_Occurred()) return {};
         if (column.kind.list) {
             if (!value || value == Py_None) {
-                if (value && PyDict_DelItem(fields, column.key.get()) < 0) return false;
                 left_out[i] = '1';
-            } else if (column.kind.scalar == Scalar::Float) {
+                continue;
+            }
+            if (column.kind.scalar == Scalar::Float) {
                 for (Py_ssize_t j = 0; j < PyList_GET_SIZE(value); ++j) { // our own list
                     PyObject* item = PyList_GET_ITEM(value, j);
                     if (!PyLong_CheckExact(item)) continue;
                     Ref number;
-                    if (!float_of_int(item, number)) return false;
+                    if (!float_of_int(item, number)) return {};
                     PyList_SetItem(value, j, number.release());
                 }
             }
+            if (PyDict_SetItem(row.get(), column.key.get(), value) < 0) return {};
             continue;
         }
-        if (!value) {
-            if (PyDict_SetItem(fields, column.key.get(), Py_None) < 0) return false;
-        } else if (column.kind.scalar == Scalar::Float && PyLong_CheckExact(value)) {
-            Ref number;
-            if (!float_of_int(value, number) || PyDict_SetItem(fields, column.key.get(), number.get()) < 0)
-                return false;
-        }
+        Ref number;
+        if (value && column.kind.scalar == Scalar::Float && PyLong_CheckExact(value) && !float_of_int(value, number))
+            return {};
+        if (PyDict_SetItem(row.get(), column.key.get(), number ? number.get() : value ? value : Py_None) < 0)
+            return {};
     }
-    return true;
+    return row;
 }
 
 std::string Columns::property_map(const std::string& left_out) const {

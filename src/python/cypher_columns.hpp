@@ -35,10 +35,11 @@ public:
     // Schema-first only, once every element was added.
     PyObject* node_table_statement() const; // new references
     PyObject* edge_table_statement() const;
-    // Gives `fields` every column (None when missing, floats in a DOUBLE
-    // column), except null lists, which it drops; `left_out` marks them
-    // ('1' at their column's position).
-    bool complete_row(PyObject* fields, std::string& left_out) const;
+    // The row of `fields` for the engine: every column in the columns'
+    // order (None when missing, floats in a DOUBLE column), except null
+    // lists, which it leaves out and marks in `left_out` ('1' at their
+    // column's position). Empty with an exception set on failure.
+    Ref complete_row(PyObject* fields, std::string& left_out) const;
     PyObject* node_create_statement(const std::string& left_out);
     PyObject* edge_create_statement(const std::string& left_out);
 

@@ -260,11 +260,13 @@ private:
             for (std::size_t i = first; i < last; ++i) {
                 if (!signals_.tick()) return false;
                 Row& row = rows[i];
-                if (edges && (!set_field(row.fields.get(), "velarto_start", row.start.get()) ||
-                              !set_field(row.fields.get(), "velarto_end", row.end.get())))
-                    return false;
                 std::string left_out;
-                if (!columns.complete_row(row.fields.get(), left_out)) return false;
+                Ref complete = columns.complete_row(row.fields.get(), left_out);
+                if (!complete) return false;
+                if (edges && (!set_field(complete.get(), "velarto_start", row.start.get()) ||
+                              !set_field(complete.get(), "velarto_end", row.end.get())))
+                    return false;
+                row.fields = std::move(complete); // the first draft goes now, not at the end
                 auto group = groups.begin();
                 while (group != groups.end() && group->first != left_out) ++group;
                 if (group == groups.end()) {
