@@ -182,7 +182,7 @@ class Graph:
         edge from its start node's uid to its end node's uid, keyed by its uid,
         with a copy of its properties plus `edge` (a new Edge object).
         """
-def to_cypher(self, dialect: Literal["opencypher", "ladybug"] = "opencypher") -> list[tuple[str, dict[str, Any]]]:
+    def to_cypher(self, dialect: Literal["opencypher", "ladybug"] = "opencypher") -> list[tuple[str, dict[str, Any]]]:
         """Exports this graph as `(statement, parameters)` pairs that create
         it in an empty database, run in order: batches of 5,000 rows
         (`UNWIND $rows AS row ...`), nodes (`VNode`) first, then edges
@@ -197,7 +197,7 @@ def to_cypher(self, dialect: Literal["opencypher", "ladybug"] = "opencypher") ->
         `velarto_` (for ladybug also keys that engine cannot take), naming the
         element and the key; an unknown dialect raises ValueError.
         """
-        def __reduce__(self) -> _Reduced:
+    def __reduce__(self) -> _Reduced:
         """Pickling and copying support: rebuilt around its two dicts.
         `copy.copy` gives a Graph sharing the same dicts; `copy.deepcopy` an
         independent graph."""
