@@ -182,6 +182,21 @@ class Graph:
         edge from its start node's uid to its end node's uid, keyed by its uid,
         with a copy of its properties plus `edge` (a new Edge object).
         """
+    def to_cypher(self, dialect: Literal["opencypher", "ladybug"] = "opencypher") -> list[tuple[str, dict[str, Any]]]:
+        """Exports this graph as `(statement, parameters)` pairs that create
+        it in an empty database, run in order: batches of 5,000 rows
+        (`UNWIND $rows AS row ...`), nodes (`VNode`) first, then edges
+        (`VEdge`). Each element carries `velarto_uid`, `velarto_type`,
+        `velarto_shape` (edges `velarto_name` too) and its properties.
+        `dialect="ladybug"` first creates the two tables, with column types
+        gathered from the data.
+
+        Raises TypeError for a value no database can hold (not a str, an int
+        of 64 bits, a float, a bool, None or a list of those; for ladybug also
+        a key holding two kinds) and ValueError for a key starting with
+        `velarto_` (for ladybug also keys that engine cannot take), naming the
+        element and the key; an unknown dialect raises ValueError.
+        """
     def __reduce__(self) -> _Reduced:
         """Pickling and copying support: rebuilt around its two dicts.
         `copy.copy` gives a Graph sharing the same dicts; `copy.deepcopy` an

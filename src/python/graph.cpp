@@ -113,6 +113,20 @@ PyMethodDef graph_methods[] = {
      "properties plus `edge`, a new `Edge` object. Later changes on either side are not seen by the "
      "other, except inside shared property values.\n\n"
      "# Returns\n\nA new `networkx.MultiDiGraph`"},
+    {"to_cypher", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<graph_to_cypher>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "to_cypher($self, dialect='opencypher')\n--\n\nExports this graph as Cypher statements that create it in an "
+     "empty database.\n\n"
+     "Nodes have the label `VNode` and the properties `velarto_uid`, `velarto_type`, `velarto_shape` "
+     "(the type's parts, pre-order, each its path of 'L'/'R' then '->' or '=' and a name) and their own "
+     "properties; edges have the type `VEdge`, the same and `velarto_name`. Every value is a parameter, "
+     "in batches of 5,000 rows (`UNWIND $rows AS row ...`), nodes first. `dialect='ladybug'` writes for "
+     "the schema-first engine of the `real-ladybug` package: two CREATE TABLE statements whose column "
+     "types come from the data, then the rows.\n\n"
+     "Property values must be str, int (64 bits), float, bool, None or lists of those (TypeError "
+     "otherwise); keys starting with `velarto_` raise ValueError, and so do, for ladybug, keys that "
+     "engine cannot take. Each error names the element and the key; nothing is returned then.\n\n"
+     "# Returns\n\nA list of `(statement, parameters)` pairs, to run in order"},
     VELARTO_REDUCE_METHOD(reduce_graph),
     {nullptr, nullptr, 0, nullptr},
 };

@@ -47,4 +47,8 @@ bool get_nodes_by_type(PyObject* nodes, const core::TypeNode& type, std::vector<
 // Graph.to_networkx(): a new networkx.MultiDiGraph (networkx imported on call).
 PyObject* graph_to_networkx(PyObject* self, PyObject*);
 
+// Graph.to_cypher(dialect='opencypher'): [(statement, parameters), ...]
+// that create the graph in an empty database (cypher_export.cpp).
+PyObject* graph_to_cypher(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 } // namespace velarto::py
