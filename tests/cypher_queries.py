@@ -462,6 +462,8 @@ def make_recipe(seed: int) -> Recipe:
         steps.append(("params", (), dict(scope.params)))
     recipe.items = tuple(items)
     recipe.distinct = bool(items) and not aggregating and rng.random() < 0.2
-    recipe.ordered = tuple(ordered)
+    # DISTINCT rows come in the database's order: the translation claims the sort's order
+    # only for rows it returns as they are
+    recipe.ordered = () if recipe.distinct else tuple(ordered)
     recipe.bags = tuple(bags)
     return recipe

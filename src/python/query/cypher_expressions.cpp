@@ -97,7 +97,9 @@ public:
             out += expr.boolean ? "(DISTINCT " : "(";
             out += argument;
             out += ")";
-            // The embedded engine sums and collects nothing to null.
+            // The embedded engine sums and collects nothing to null. (Its
+            // sum over nothing of a float column is then 0.0 where a run
+            // gives 0: its columns are typed.)
             if (engine() && expr.function == Function::Sum) out = "coalesce(" + out + ", 0)";
             if (engine() && expr.function == Function::Collect) out = "coalesce(" + out + ", [])";
             return true;

@@ -52,6 +52,15 @@ std::string items_text(const std::vector<Ref>& items) {
     return out;
 }
 
+// What a projection's items hold, for the embedded engine's faults: it
+// miscounts a DISTINCT aggregate beside another aggregate, and gives
+// meaningless relationships as grouping keys.
+struct ProjectionFacts {
+    int aggregates = 0;
+    int distinct_aggregates = 0;
+    bool relationship_item = false; // an item that is an edge or the edges of a range
+};
+
 class QueryWriter {
 public:
     QueryWriter(QueryState& state, Dialect dialect) : state_(state), writer_(dialect, state.params.get()) {}
@@ -200,11 +209,13 @@ private:
         const std::string name = "with_(" + items_text(with.items) + ")";
         std::vector<std::string> columns;
         Scope made;
+        ProjectionFacts facts;
         for (const Ref& item : with.items) {
             std::string column;
-            if (!projected(item.get(), name, made, column)) return false;
+            if (!projected(item.get(), name, made, column, facts)) return false;
             if (!column.empty()) columns.push_back(column);
         }
+        if (!engine_can_project(facts, name)) return false;
         if (columns.empty()) return refuse_step(name, "it keeps no bound variable: the rows would have none");
         std::string head = "WITH ";
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -226,7 +237,7 @@ private:
     // One item of a projection as `text AS key` (a bound name: the name
     // itself), recording what the key binds; empty when the item names
     // nothing bound (the run gives no key for it).
-    bool projected(PyObject* item, const std::string& step, Scope& made, std::string& out, bool* aggregates = nullptr) {
+    bool projected(PyObject* item, const std::string& step, Scope& made, std::string& out, ProjectionFacts& facts) {
         std::string text;
         if (!to_utf8(item, text)) return false;
         out.clear();
@@ -234,6 +245,7 @@ private:
             std::string name;
             if (!cypher_name(text, step, name)) return false;
             made[text] = found->second;
+            facts.relationship_item |= found->second == Bound::Edge || found->second == Bound::EdgeList;
             const std::string value = edge_list_value(writer_.dialect(), found->second, name);
             out = value == quoted_name(text) ? value : value + " AS " + quoted_name(text);
             return true;
@@ -273,14 +285,21 @@ private:
         // An alias of a bound variable binds what the variable holds.
         auto same = top.kind == core::ExprKind::Variable ? scope_.find(top.text) : scope_.end();
         made[key] = same != scope_.end() ? same->second : Bound::Value;
-        if (aggregates) *aggregates |= expression->aggregates;
+        for (const core::ExprNode& node : tree.nodes) {
+            if (node.kind != core::ExprKind::Aggregate) continue;
+            ++facts.aggregates;
+            facts.distinct_aggregates += node.boolean;
+        }
+        if (!expression->aggregates && same != scope_.end()) {
+            facts.relationship_item |= same->second == Bound::Edge || same->second == Bound::EdgeList;
+        }
         out = written + " AS " + quoted_name(key);
         return true;
     }
 
     bool finish(PyObject* const* items, Py_ssize_t count, bool distinct, std::string& text) {
         std::string columns;
-        bool aggregates = false;
+        ProjectionFacts facts;
         if (count == 0) {
             columns = "count(*) AS count";
         } else {
@@ -296,7 +315,7 @@ private:
             std::vector<std::string> keys;
             for (Py_ssize_t i = 0; i < count; ++i) {
                 std::string column;
-                if (!projected(items[i], name, made, column, &aggregates)) return false;
+                if (!projected(items[i], name, made, column, facts)) return false;
                 if (column.empty()) continue;
                 const std::string key = column.substr(column.rfind(" AS ") == std::string::npos ? 0 : column.rfind(" AS ") + 4);
                 if (std::find(keys.begin(), keys.end(), key) != keys.end()) continue; // one column per key
@@ -304,7 +323,9 @@ private:
                 columns += (columns.empty() ? "" : ", ") + column;
             }
             if (columns.empty()) return refuse_step(name, "no item names anything bound: every row would be empty");
+            if (!engine_can_project(facts, name)) return false;
         }
+        const bool aggregates = facts.aggregates > 0;
         // A sort that only cuts before the RETURN orders the RETURN itself
         // (a WITH that projects stays, without it). A sort that cuts nothing
         // and reaches no RETURN order changes no row: it is left out (a
@@ -338,6 +359,17 @@ private:
         text += distinct ? "RETURN DISTINCT " : "RETURN ";
         text += columns;
         text += tail;
+        return true;
+    }
+
+    bool engine_can_project(const ProjectionFacts& facts, const std::string& step) const {
+        if (writer_.dialect() != Dialect::Ladybug) return true;
+        if (facts.distinct_aggregates > 0 && facts.aggregates > 1) {
+            return refuse_step(step, "the embedded engine miscounts a DISTINCT aggregate beside another aggregate");
+        }
+        if (facts.aggregates > 0 && facts.relationship_item) {
+            return refuse_step(step, "the embedded engine cannot group rows by a relationship");
+        }
         return true;
     }
 
