@@ -308,7 +308,7 @@ PyObject* graph_to_cypher(PyObject* self, PyObject* const* args, Py_ssize_t narg
         if (PyUnicode_CompareWithASCIIString(dialect, "ladybug") == 0) {
             ladybug = true;
         } else if (PyUnicode_CompareWithASCIIString(dialect, "opencypher") != 0) {
-            PyErr_Format(PyExc_ValueError, "to_cypher(): dialect must be 'opencypher' or 'ladybug', not %R", dialect);
+            PyErr_Format(PyExc_ValueError, "unknown dialect %R: expected 'opencypher' or 'ladybug'", dialect);
             return nullptr;
         }
     }

@@ -376,7 +376,7 @@ PyObject* query_return_count(PyObject* self, PyObject*) {
     return PyLong_FromSize_t(state.bindings->row_count());
 }
 
-const Signature kToCypher{"to_cypher", {"distinct", "dialect"}, 0, 0, "items"};
+const Signature kQueryToCypher{"to_cypher", {"distinct", "dialect"}, 0, 0, "items"};
 
 // The dialect argument: "opencypher" (left out) or "ladybug".
 bool dialect_argument(const Signature& signature, int index, PyObject* given, query::Dialect& out) {
@@ -394,14 +394,14 @@ bool dialect_argument(const Signature& signature, int index, PyObject* given, qu
 
 PyObject* query_to_cypher(METHOD_ARGS) {
     Bound a;
-    if (!bind(kToCypher, args, nargs, kwnames, a)) return nullptr;
+    if (!bind(kQueryToCypher, args, nargs, kwnames, a)) return nullptr;
     for (Py_ssize_t i = 0; i < a.extra_count; ++i) {
-        if (!PyUnicode_Check(a.extra[i])) return argument_error(kToCypher, -1, "str", a.extra[i]), nullptr;
+        if (!PyUnicode_Check(a.extra[i])) return argument_error(kQueryToCypher, -1, "str", a.extra[i]), nullptr;
     }
     bool distinct = false;
     query::Dialect dialect;
-    if (a[0] != nullptr && !require_bool(kToCypher, 0, a[0], distinct)) return nullptr;
-    if (!dialect_argument(kToCypher, 1, a[1], dialect)) return nullptr;
+    if (a[0] != nullptr && !require_bool(kQueryToCypher, 0, a[0], distinct)) return nullptr;
+    if (!dialect_argument(kQueryToCypher, 1, a[1], dialect)) return nullptr;
     QueryState& state = state_of(self);
     Entry entry(state);
     if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::Return)) return nullptr;
