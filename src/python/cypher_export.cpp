@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "args.hpp"
+#include "core/type_shape.hpp"
 #include "cypher_columns.hpp"
 #include "cypher_values.hpp"
 #include "errors.hpp"
@@ -64,7 +65,7 @@ public:
         auto found = cache_.find(type.get());
         if (found != cache_.end()) return &found->second.second;
         Texts texts{Ref::steal(to_python_str(core::display(*type))), Ref()};
-        std::vector<std::string> parts = shape_parts(*type);
+        std::vector<std::string> parts = core::type_shape(*type);
         texts.shape = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(parts.size())));
         if (!texts.display || !texts.shape) return nullptr;
         for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -76,25 +77,6 @@ public:
     }
 
 private:
-    // Pre-order, left before right; each part is its path ('' the root, then
-    // 'L'/'R') followed by "->" or "=" and the variable's name.
-    static std::vector<std::string> shape_parts(const core::TypeNode& root) {
-        std::vector<std::string> parts;
-        std::vector<std::pair<const core::TypeNode*, std::string>> pending{{&root, std::string()}};
-        while (!pending.empty()) {
-            auto [node, path] = std::move(pending.back());
-            pending.pop_back();
-            if (node->is_variable()) {
-                parts.push_back(path + "=" + node->name());
-                continue;
-            }
-            parts.push_back(path + "->");
-            pending.emplace_back(node->right().get(), path + "R");
-            pending.emplace_back(node->left().get(), path + "L");
-        }
-        return parts;
-    }
-
     std::unordered_map<const core::TypeNode*, std::pair<core::TypeRef, Texts>> cache_;
 };
 
