@@ -36,6 +36,7 @@ with tempfile.TemporaryDirectory() as directory:
     query = graph.query().match("(p:Person)-[r]->(c)").where("r.since < 2020")
     text, parameters = query.to_cypher("p.name", "c.name", dialect="ladybug")
     result = connection.execute(text, parameters)
+    assert not isinstance(result, list)  # one statement, one result
     columns = result.get_column_names()
     rows = []
     while result.has_next():

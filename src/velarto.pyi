@@ -405,7 +405,7 @@ class Query:
     def return_distinct(self, *variables: str) -> list[_Row]:
         """As `return_`, with every later duplicate row removed (nodes and
         edges compared by uid)."""
-    def to_cypher(self, /, *items: str, distinct: bool = False,
+    def to_cypher(self, *items: str, distinct: bool = False,
                   dialect: Literal["opencypher", "ladybug"] = "opencypher") -> tuple[str, dict[str, Any]]:
         """Translates this query, ended as `return_(*items)` would end it
         (`return_distinct` with `distinct=True`; no items: one row `count`),

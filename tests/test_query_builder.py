@@ -86,6 +86,7 @@ SIGNATURES = [
     ("skip", "($self, count)"),
     ("execute", "($self)"),
     ("params", "($self, /, **values)"),
+    ("to_cypher", "($self, *items, distinct=False, dialect='opencypher')"),
 ]
 
 

@@ -516,13 +516,6 @@ PyMethodDef query_methods[] = {
      "# Returns\n\nA list of dictionaries mapping variable names to their values"},
     {"return_count", guarded<query_return_count>, METH_NOARGS, "return_count($self)\n--\n\n"},
     {"return_distinct", FASTCALL(query_return_distinct), FAST, "return_distinct($self, *variables)\n--\n\n"},
-    {"to_cypher", FASTCALL(query_to_cypher), FAST,
-     "to_cypher($self, /, *items, distinct=False, dialect='opencypher')\n--\n\n"
-     "Translates this query, ended as `return_(*items)` would end it (`return_distinct` with "
-     "`distinct=True`; with no items, one row `count` holding `return_count()`), into one openCypher "
-     "query over the graph that `Graph.to_cypher` exports: a `(text, parameters)` pair. Values are "
-     "passed as parameters, never written into the text. A step with no exact translation raises "
-     "`ValueError` naming the step and why; nothing runs."},
     {"create", FASTCALL(query_create), FAST,
      "create($self, pattern=None, *, node=None, edge=None, type=..., term=None, start=None, end=None, "
      "properties=None)\n--\n\n"},
@@ -542,6 +535,13 @@ PyMethodDef query_methods[] = {
      "Later calls add to and override earlier ones. Values are used as they are, never parsed as "
      "text. A `$name` with no value when the query runs raises `ValueError`.\n\n"
      "# Returns\n\nA new `Query` for method chaining"},
+    {"to_cypher", FASTCALL(query_to_cypher), FAST,
+     "to_cypher($self, *items, distinct=False, dialect='opencypher')\n--\n\n"
+     "Translates this query, ended as `return_(*items)` would end it (`return_distinct` with "
+     "`distinct=True`; with no items, one row `count` holding `return_count()`), into one openCypher "
+     "query over the graph that `Graph.to_cypher` exports: a `(text, parameters)` pair. Values are "
+     "passed as parameters, never written into the text. A step with no exact translation raises "
+     "`ValueError` naming the step and why; nothing runs."},
     {nullptr, nullptr, 0, nullptr},
 };
 
