@@ -30,6 +30,7 @@
 
 #include "args.hpp"
 #include "core/type_shape.hpp"
+#include "query/cypher_translation.hpp"
 #include "cypher_columns.hpp"
 #include "cypher_values.hpp"
 #include "errors.hpp"
@@ -284,16 +285,9 @@ const Signature kToCypher{"to_cypher", {"dialect"}, 1, 0};
 PyObject* graph_to_cypher(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     Bound bound;
     if (!bind(kToCypher, args, nargs, kwnames, bound)) return nullptr;
-    bool ladybug = false;
-    if (PyObject* dialect = bound[0]) {
-        if (!require_str(kToCypher, 0, dialect)) return nullptr;
-        if (PyUnicode_CompareWithASCIIString(dialect, "ladybug") == 0) {
-            ladybug = true;
-        } else if (PyUnicode_CompareWithASCIIString(dialect, "opencypher") != 0) {
-            PyErr_Format(PyExc_ValueError, "unknown dialect %R: expected 'opencypher' or 'ladybug'", dialect);
-            return nullptr;
-        }
-    }
+    query::Dialect dialect;
+    if (!query::dialect_argument(kToCypher, 0, bound[0], dialect)) return nullptr;
+    const bool ladybug = dialect == query::Dialect::Ladybug;
     GraphDicts dicts = as<GraphObject>(self)->value; // held across the signal checks
     CypherExport export_(ladybug);
     if (!export_.add_nodes(dicts.nodes.get()) || !export_.add_edges(dicts.edges.get())) return nullptr;

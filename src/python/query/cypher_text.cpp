@@ -21,6 +21,20 @@ bool plain_identifier(std::string_view name) {
 
 } // namespace
 
+// The dialect argument: "opencypher" (left out) or "ladybug".
+bool dialect_argument(const Signature& signature, int index, PyObject* given, Dialect& out) {
+    out = Dialect::OpenCypher;
+    if (!given) return true;
+    if (!PyUnicode_Check(given)) return argument_error(signature, index, "str", given);
+    if (PyUnicode_CompareWithASCIIString(given, "opencypher") == 0) return true;
+    if (PyUnicode_CompareWithASCIIString(given, "ladybug") == 0) {
+        out = Dialect::Ladybug;
+        return true;
+    }
+    PyErr_Format(PyExc_ValueError, "unknown dialect %R: expected 'opencypher' or 'ladybug'", given);
+    return false;
+}
+
 bool refuse_step(const std::string& step, const std::string& why) {
     std::string message = "Cannot translate " + step + ": " + why;
     Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));

@@ -25,6 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "args.hpp"
 #include "path_pattern.hpp"
 #include "query/condition_eval.hpp"
 #include "ref.hpp"
@@ -62,6 +63,11 @@ private:
     Ref params_;
     std::size_t next_ = 0, names_ = 0;
 };
+
+// The `dialect` argument of either `to_cypher` (argument `index` of
+// `signature`, borrowed, nullptr when left out): "opencypher" (the default)
+// or "ladybug"; false with TypeError or ValueError set.
+bool dialect_argument(const Signature& signature, int index, PyObject* given, Dialect& out);
 
 // ValueError "Cannot translate <step>: <why>"; false.
 bool refuse_step(const std::string& step, const std::string& why);

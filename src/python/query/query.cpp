@@ -378,20 +378,6 @@ PyObject* query_return_count(PyObject* self, PyObject*) {
 
 const Signature kQueryToCypher{"to_cypher", {"distinct", "dialect"}, 0, 0, "items"};
 
-// The dialect argument: "opencypher" (left out) or "ladybug".
-bool dialect_argument(const Signature& signature, int index, PyObject* given, query::Dialect& out) {
-    out = query::Dialect::OpenCypher;
-    if (!given) return true;
-    if (!PyUnicode_Check(given)) return argument_error(signature, index, "str", given);
-    if (PyUnicode_CompareWithASCIIString(given, "opencypher") == 0) return true;
-    if (PyUnicode_CompareWithASCIIString(given, "ladybug") == 0) {
-        out = query::Dialect::Ladybug;
-        return true;
-    }
-    PyErr_Format(PyExc_ValueError, "unknown dialect %R: expected 'opencypher' or 'ladybug'", given);
-    return false;
-}
-
 PyObject* query_to_cypher(METHOD_ARGS) {
     Bound a;
     if (!bind(kQueryToCypher, args, nargs, kwnames, a)) return nullptr;
@@ -401,7 +387,7 @@ PyObject* query_to_cypher(METHOD_ARGS) {
     bool distinct = false;
     query::Dialect dialect;
     if (a[0] != nullptr && !require_bool(kQueryToCypher, 0, a[0], distinct)) return nullptr;
-    if (!dialect_argument(kQueryToCypher, 1, a[1], dialect)) return nullptr;
+    if (!query::dialect_argument(kQueryToCypher, 1, a[1], dialect)) return nullptr;
     QueryState& state = state_of(self);
     Entry entry(state);
     if (!entry || !query::check_result_items(state, a.extra, a.extra_count, query::ItemUse::Return)) return nullptr;
